@@ -1,0 +1,95 @@
+#include "common/quote.hpp"
+
+#include <utf8proc.h>
+
+#include <array>
+#include <cstdint>
+
+namespace common {
+namespace {
+
+// Printable means: not a control, format, surrogate, private-use, unassigned
+// or separator character, the ordinary blank excepted.
+bool is_printable(utf8proc_int32_t c) {
+  if (c == 0x20) return true;
+  switch (utf8proc_category(c)) {
+    case UTF8PROC_CATEGORY_CC:
+    case UTF8PROC_CATEGORY_CF:
+    case UTF8PROC_CATEGORY_CS:
+    case UTF8PROC_CATEGORY_CO:
+    case UTF8PROC_CATEGORY_CN:
+    case UTF8PROC_CATEGORY_ZS:
+    case UTF8PROC_CATEGORY_ZL:
+    case UTF8PROC_CATEGORY_ZP: return false;
+    default: return true;
+  }
+}
+
+// Grapheme_Extend: the grapheme-break class Extend without the emoji skin-tone
+// modifiers, which are symbols in their own right.
+bool only_combines(utf8proc_int32_t c) {
+  return utf8proc_get_property(c)->boundclass == UTF8PROC_BOUNDCLASS_EXTEND &&
+         utf8proc_category(c) != UTF8PROC_CATEGORY_SK;
+}
+
+void append_hex_escape(std::string& out, const char* prefix, std::uint32_t value) {
+  static constexpr std::array<char, 16> digits{'0', '1', '2', '3', '4', '5', '6', '7',
+                                               '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
+  out += prefix;
+  bool started = false;
+  for (int shift = 28; shift >= 0; shift -= 4) {
+    const std::uint32_t nibble = (value >> static_cast<unsigned>(shift)) & 0xFU;
+    if (nibble != 0 || started || shift == 0) {
+      out += digits[nibble];
+      started = true;
+    }
+  }
+  out += '}';
+}
+
+std::string quote_with(std::string_view text, char delimiter) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out += delimiter;
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  std::size_t at = 0;
+  while (at < text.size()) {
+    utf8proc_int32_t c = 0;
+    const utf8proc_ssize_t used = utf8proc_iterate(bytes + at, static_cast<utf8proc_ssize_t>(text.size() - at), &c);
+    if (used < 0) {
+      append_hex_escape(out, "\\x{", bytes[at]);
+      ++at;
+      continue;
+    }
+    switch (c) {
+      case '"':
+      case '\'':
+        // Only the delimiter in use needs a backslash.
+        if (c == delimiter) out += '\\';
+        out += static_cast<char>(c);
+        break;
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n"; break;
+      case '\0': out += "\\0"; break;
+      default:
+        if (!is_printable(c) || only_combines(c)) {
+          append_hex_escape(out, "\\u{", static_cast<std::uint32_t>(c));
+        } else {
+          out.append(text.substr(at, static_cast<std::size_t>(used)));
+        }
+    }
+    at += static_cast<std::size_t>(used);
+  }
+  out += delimiter;
+  return out;
+}
+
+}  // namespace
+
+std::string quoted(std::string_view text) { return quote_with(text, '"'); }
+
+std::string quoted_char(std::string_view one_character) { return quote_with(one_character, '\''); }
+
+}  // namespace common

@@ -1,0 +1,73 @@
+#include "auth_password/method_descriptor.hpp"
+
+#include <gtest/gtest.h>
+
+#include "auth_password/api_mode.hpp"
+#include "auth_password/cli_mode.hpp"
+#include "auth_password/run.hpp"
+
+namespace auth_password {
+namespace {
+
+class NamedMode final : public Mode {
+ public:
+  NamedMode(std::string_view name, int* calls) : name_(name), calls_(calls) {}
+  [[nodiscard]] std::string_view name() const override { return name_; }
+  [[nodiscard]] Outcome authenticate(ModeArguments /*arguments*/) override {
+    ++*calls_;
+    return {};
+  }
+  [[nodiscard]] Outcome update(ModeArguments /*arguments*/) override {
+    *calls_ += 10;
+    return {};
+  }
+
+ private:
+  std::string_view name_;
+  int* calls_;
+};
+
+TEST(MethodDescriptor, ReportsModesInRegistrationOrder) {
+  const auto descriptor = MethodDescriptor("password", true).with_mode(ApiMode{}).with_mode(CliMode{});
+  EXPECT_EQ(method_info_json(descriptor.info()),
+            R"({"name":"password","provides_master_key":true,"modes":[{"name":"API"},{"name":"CLI"}]})");
+  EXPECT_EQ(method_info_json(MethodDescriptor("x\"\n\x01\u00e9", false).info()),
+            R"({"name":"x\"\n\u0001)"
+            "\u00e9"
+            R"(","provides_master_key":false,"modes":[]})");
+}
+
+TEST(MethodDescriptor, WithoutModesEveryOperationFindsNoMode) {
+  const std::string uuid = "user_uuid=67e55044-10b1-426f-9247-bb680e5fe0c8";
+  for (const std::string_view command : {"Authenticate", "Update"}) {
+    const std::vector<std::string_view> words = {command, uuid, "mode=CLI"};
+    const auto outcome = run(MethodDescriptor("password", true), words);
+    ASSERT_FALSE(outcome);
+    EXPECT_EQ(outcome.error().debug(), R"("mode not found")");
+  }
+}
+
+TEST(MethodDescriptor, DispatchesToTheFirstModeOfTheName) {
+  int first = 0;
+  int second = 0;
+  const std::string uuid = "user_uuid=67e55044-10b1-426f-9247-bb680e5fe0c8";
+  auto descriptor = [&] {
+    return MethodDescriptor("password", true).with_mode(NamedMode("X", &first)).with_mode(NamedMode("X", &second));
+  };
+  EXPECT_TRUE(run(descriptor(), std::vector<std::string_view>{"Authenticate", "mode=X", uuid}));
+  EXPECT_TRUE(run(descriptor(), std::vector<std::string_view>{"Update", "mode=X", uuid}));
+  EXPECT_EQ(first, 11);
+  EXPECT_EQ(second, 0);
+  EXPECT_FALSE(run(descriptor(), std::vector<std::string_view>{"Update", "mode=x", uuid}));
+}
+
+TEST(ApiMode, IsNotImplementedYet) {
+  ApiMode api;
+  const auto outcome = api.authenticate(ModeArguments{});
+  ASSERT_FALSE(outcome);
+  EXPECT_EQ(outcome.error().debug(), R"("not yet implemented")");
+  EXPECT_FALSE(api.update(ModeArguments{}));
+}
+
+}  // namespace
+}  // namespace auth_password

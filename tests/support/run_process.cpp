@@ -1,0 +1,89 @@
+#include "run_process.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace test_support {
+namespace {
+
+void drain(int fd, std::string& into) {
+  char buffer[4096];
+  const ssize_t got = ::read(fd, buffer, sizeof buffer);
+  if (got > 0) into.append(buffer, static_cast<std::size_t>(got));
+}
+
+}  // namespace
+
+ProcessResult run_process(const std::string& program, const ProcessOptions& options) {
+  int in_pipe[2];
+  int out_pipe[2];
+  int err_pipe[2];
+  if (::pipe2(in_pipe, O_CLOEXEC) != 0 || ::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    ::dup2(in_pipe[0], 0);
+    ::dup2(err_pipe[1], 2);
+    if (options.close_stdout) {
+      ::close(1);
+    } else if (options.stdout_file) {
+      const int fd = ::open(options.stdout_file->c_str(), O_WRONLY);
+      ::dup2(fd, 1);
+    } else {
+      ::dup2(out_pipe[1], 1);
+    }
+    for (const auto& [name, value] : options.env) {
+      if (value) {
+        ::setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        ::unsetenv(name.c_str());
+      }
+    }
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& arg : options.args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  ::close(in_pipe[0]);
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+  if (!options.stdin_data.empty()) {
+    (void)!::write(in_pipe[1], options.stdin_data.data(), options.stdin_data.size());
+  }
+  ::close(in_pipe[1]);
+
+  ProcessResult result;
+  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  int open_streams = 2;
+  while (open_streams > 0) {
+    if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      std::string& into = i == 0 ? result.out : result.err;
+      const std::size_t before = into.size();
+      drain(fds[i].fd, into);
+      if (into.size() == before) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_streams;
+      }
+    }
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  return result;
+}
+
+}  // namespace test_support
