@@ -27,7 +27,10 @@ endif()
 
 if(AUTH_LIBFUZZER)
   add_compile_options(-stdlib=libc++ -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
-  add_link_options(-stdlib=libc++ -fsanitize=address,undefined)
+  # The fuzzer runtime itself is built against libstdc++, so the link keeps
+  # the default C++ library and adds libc++ for our code.
+  add_link_options(-fsanitize=address,undefined)
+  link_libraries(c++ c++abi)
 endif()
 
 # auth_project_target(TARGET): warnings and hardening for one of our targets.

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/overloaded.hpp"
 #include "common/quote.hpp"
 
 namespace common {
@@ -14,11 +15,6 @@ namespace {
 [[maybe_unused]] const char* strerror_result(int xsi, const char* buffer) {
   return xsi == 0 ? buffer : "Unknown error";
 }
-
-template <class... Fs>
-struct Overloaded : Fs... {
-  using Fs::operator()...;
-};
 
 }  // namespace
 

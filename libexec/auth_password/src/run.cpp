@@ -7,16 +7,12 @@
 
 #include "auth_password/command_line.hpp"
 #include "common/fd_io.hpp"
+#include "common/overloaded.hpp"
 #include "common/message_error.hpp"
 #include "common/utf8.hpp"
 
 namespace auth_password {
 namespace {
-
-template <class... Fs>
-struct Overloaded : Fs... {
-  using Fs::operator()...;
-};
 
 // Every word must be text before any of them is read as a command.
 Outcome check_words_are_utf8(std::span<const std::string_view> words) {
@@ -50,7 +46,7 @@ Outcome run(MethodDescriptor descriptor, std::span<const std::string_view> words
   if (auto valid = check_words_are_utf8(words); !valid) return valid;
   auto command = parse_command(words);
   if (!command) return std::unexpected(std::move(command).error());
-  return std::visit(Overloaded{
+  return std::visit(common::Overloaded{
                         [&](QueryInformation) { return describe(descriptor); },
                         [&](Authenticate& a) { return dispatch(descriptor, std::move(a.arguments), true); },
                         [&](Update& u) { return dispatch(descriptor, std::move(u.arguments), false); },
