@@ -1,6 +1,7 @@
 #include "auth_password/process_setup.hpp"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,12 @@
 namespace auth_password {
 
 void prepare_process() {
+  // Passwords and master keys pass through this process: no core dump may
+  // hold them, and no other process of the same user may attach to read them.
+  // A core-size limit is not enough (a pipe handler ignores it), so a failure
+  // here is fatal.
+  if (::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) std::abort();
+
   if (std::signal(SIGPIPE, SIG_IGN) == SIG_ERR) std::abort();
 
   for (int fd = 0; fd <= 2; ++fd) {
