@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "common/secret_bytes.hpp"
+
+namespace auth_password::backend {
+
+inline constexpr std::size_t AES_256_KEY_BYTES = 32;
+inline constexpr std::size_t GCM_NONCE_BYTES = 12;
+inline constexpr std::size_t GCM_TAG_BYTES = 16;
+
+// AES-256-GCM with a 96-bit nonce, a 128-bit tag and no additional data.
+// The key must be 32 bytes and the nonce 12 (callers check; anything else
+// aborts).
+
+// Appends the ciphertext and then the tag to `out`; false when the cipher
+// fails (only for inputs of many gigabytes).
+[[nodiscard]] bool aes_256_gcm_seal(std::span<const std::uint8_t> key, std::span<const std::uint8_t> nonce,
+                                    std::span<const std::uint8_t> plaintext, std::vector<std::uint8_t>& out);
+
+// Decrypts ciphertext-and-tag; false when it is shorter than a tag or the tag
+// does not verify, and then `plaintext` is left empty.
+[[nodiscard]] bool aes_256_gcm_open(std::span<const std::uint8_t> key, std::span<const std::uint8_t> nonce,
+                                    std::span<const std::uint8_t> ciphertext_and_tag, common::SecretBytes& plaintext);
+
+}  // namespace auth_password::backend

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace auth_password::backend {
+
+// The B64 of password-hash strings: the standard Base64 alphabet without
+// "=" padding.
+[[nodiscard]] std::string b64_encode(std::span<const std::uint8_t> bytes);
+
+// Strict decoding: every character must belong to the alphabet, the length
+// must be a possible encoded length, unused trailing bits must be zero, and
+// the result may hold at most max_bytes (checked before decoding).
+[[nodiscard]] std::optional<std::vector<std::uint8_t>> b64_decode(std::string_view text, std::size_t max_bytes);
+
+// Characters needed to encode n bytes.
+[[nodiscard]] constexpr std::size_t b64_encoded_length(std::size_t n) { return (n * 4 + 2) / 3; }
+
+}  // namespace auth_password::backend

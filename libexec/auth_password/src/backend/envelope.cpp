@@ -1,0 +1,82 @@
+#include "auth_password/backend/envelope.hpp"
+
+#include <sodium.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
+#include "auth_password/backend/aes_256_gcm.hpp"
+#include "auth_password/backend/sodium_ready.hpp"
+#include "common/fd_io.hpp"
+#include "common/message_error.hpp"
+#include "common/utf8.hpp"
+
+namespace auth_password::backend {
+namespace {
+
+// A broken invariant that no stored data can reach: say what and stop.
+[[noreturn]] void internal_error(std::string_view what) {
+  (void)common::write_all(STDERR_FILENO, std::string(what) + "\n");
+  std::abort();
+}
+
+std::unexpected<common::AnyError> failure(const char* text) {
+  return std::unexpected(common::AnyError(common::MessageError(text)));
+}
+
+}  // namespace
+
+common::SecretBytes envelope_key(std::span<const std::uint8_t> password) {
+  common::SecretBytes key(ENVELOPE_KEY_BYTES);
+  const std::size_t used = std::min(password.size(), ENVELOPE_KEY_BYTES);
+  std::ranges::copy(password.first(used), key.data());
+  return key;
+}
+
+std::vector<std::uint8_t> seal_master_key(const common::SecretBytes& key, std::span<const std::uint8_t> master_key) {
+  if (key.size() != ENVELOPE_KEY_BYTES) internal_error("Invalid key length");
+  ensure_sodium_ready();
+  std::array<std::uint8_t, GCM_NONCE_BYTES> nonce{};
+  randombytes_buf(nonce.data(), nonce.size());
+  const std::size_t header = ENVELOPE_CIPHER_NAME.size() + 1 + nonce.size();
+  std::vector<std::uint8_t> envelope(header, 0);  // the separator stays zero
+  envelope.reserve(header + master_key.size() + GCM_TAG_BYTES);
+  std::ranges::copy(ENVELOPE_CIPHER_NAME, envelope.begin());
+  std::ranges::copy(nonce, envelope.begin() + static_cast<std::ptrdiff_t>(ENVELOPE_CIPHER_NAME.size() + 1));
+  if (!aes_256_gcm_seal(key.bytes(), nonce, master_key, envelope)) internal_error("encryption failure!");
+  return envelope;
+}
+
+std::expected<common::SecretBytes, common::AnyError> open_master_key(const common::SecretBytes& key,
+                                                                     std::span<const std::uint8_t> data) {
+  const auto separator = std::ranges::find(data, std::uint8_t{0});
+  if (separator == data.end() || separator == data.begin()) return failure("invalid master key format");
+  const auto name = data.first(static_cast<std::size_t>(separator - data.begin()));
+  if (!common::check_utf8(name)) return failure("invalid master key format");
+  if (!std::ranges::equal(name, ENVELOPE_CIPHER_NAME, [](std::uint8_t a, char b) { return a == std::uint8_t(b); })) {
+    return failure("unknown crypto algorithm");
+  }
+  return open_sealed(key, data.subspan(name.size() + 1));
+}
+
+std::expected<common::SecretBytes, common::AnyError> open_sealed(const common::SecretBytes& key,
+                                                                 std::span<const std::uint8_t> sealed) {
+  if (key.size() != ENVELOPE_KEY_BYTES) internal_error("Invalid key length");
+  if (sealed.size() < GCM_NONCE_BYTES) return failure("Data too short");
+  common::SecretBytes master_key;
+  if (!aes_256_gcm_open(key.bytes(), sealed.first(GCM_NONCE_BYTES), sealed.subspan(GCM_NONCE_BYTES), master_key)) {
+    return failure("decryption failure: Error");
+  }
+  return master_key;
+}
+
+common::SecretBytes new_master_key() {
+  ensure_sodium_ready();
+  common::SecretBytes key(MASTER_KEY_BYTES);
+  randombytes_buf(key.data(), key.size());
+  return key;
+}
+
+}  // namespace auth_password::backend

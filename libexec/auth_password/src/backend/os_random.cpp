@@ -1,0 +1,46 @@
+#include "auth_password/backend/os_random.hpp"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "common/unique_fd.hpp"
+
+namespace auth_password::backend {
+
+std::expected<void, common::IoError> fill_from_random_device(const char* path, std::span<std::uint8_t> out) {
+  const common::UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return std::unexpected(common::IoError::last_os_error());
+  std::size_t filled = 0;
+  while (filled < out.size()) {
+    const ssize_t got = ::read(fd.get(), out.data() + filled, out.size() - filled);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(common::IoError::last_os_error());
+    }
+    if (got == 0) {
+      return std::unexpected(
+          common::IoError::with_message(common::ErrorKind::UnexpectedEof, "failed to fill whole buffer"));
+    }
+    filled += static_cast<std::size_t>(got);
+  }
+  return {};
+}
+
+std::expected<void, common::IoError> fill_from_os_random(std::span<std::uint8_t> out) {
+  std::size_t filled = 0;
+  while (filled < out.size()) {
+    const ssize_t got = ::getrandom(out.data() + filled, out.size() - filled, 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      if (errno == ENOSYS) return fill_from_random_device("/dev/urandom", out.subspan(filled));
+      return std::unexpected(common::IoError::last_os_error());
+    }
+    filled += static_cast<std::size_t>(got);
+  }
+  return {};
+}
+
+}  // namespace auth_password::backend

@@ -1,0 +1,110 @@
+#include "auth_password/backend/password_hash.hpp"
+
+#include <array>
+#include <optional>
+
+#include "auth_password/backend/argon2_engine.hpp"
+#include "auth_password/backend/os_random.hpp"
+#include "auth_password/backend/phc_string.hpp"
+#include "common/message_error.hpp"
+#include "common/quote.hpp"
+#include "common/secret_bytes.hpp"
+#include "common/utf8.hpp"
+
+namespace auth_password::backend {
+namespace {
+
+std::optional<Argon2Variant> variant_named(std::string_view algorithm) {
+  if (algorithm == "argon2id") return Argon2Variant::Argon2id;
+  if (algorithm == "argon2i") return Argon2Variant::Argon2i;
+  if (algorithm == "argon2d") return Argon2Variant::Argon2d;
+  return std::nullopt;
+}
+
+// Everything that can go wrong after the stored string has been understood
+// means "no match".
+bool recomputation_matches(const StoredHashCaps& caps, const PhcString& stored, Argon2Variant variant,
+                           std::span<const std::uint8_t> password) {
+  if (!stored.salt || !stored.hash) return false;
+  // Parameters we cannot interpret would change the result if they mattered.
+  if (!stored.other_parameters.empty()) return false;
+  const std::uint32_t version = stored.version.value_or(ARGON2_VERSION_19);
+  if (version != ARGON2_VERSION_19 && version != ARGON2_VERSION_16) return false;
+  const Argon2Job job{
+      .variant = variant,
+      .version = version,
+      .memory_kib = stored.memory_kib.value_or(HASH_MEMORY_KIB),
+      .passes = stored.passes.value_or(HASH_PASSES),
+      .lanes = stored.lanes.value_or(HASH_LANES),
+      .password = password,
+      .salt = *stored.salt,
+      // keyid names a pepper this program does not have; it is not an input.
+      .secret = {},
+      .associated_data = stored.associated_data ? std::span<const std::uint8_t>(*stored.associated_data)
+                                                : std::span<const std::uint8_t>(),
+  };
+  if (job.memory_kib > caps.max_memory_kib || job.passes > caps.max_passes || job.lanes > caps.max_lanes) {
+    return false;
+  }
+  // The output depends on the password: it is wiped like one.
+  common::SecretBytes computed(stored.hash->size());
+  if (!compute_argon2(job, computed.bytes())) return false;
+  return computed.equals(*stored.hash);
+}
+
+}  // namespace
+
+std::string PasswordHashError::debug() const { return "PasswordHash(" + common::quoted(text) + ")"; }
+
+std::expected<std::string, common::AnyError> make_password_hash(std::span<const std::uint8_t> password) {
+  return make_password_hash_using(fill_from_os_random, password);
+}
+
+std::expected<std::string, common::AnyError> make_password_hash_using(RandomFill fill,
+                                                                      std::span<const std::uint8_t> password) {
+  std::array<std::uint8_t, HASH_SALT_BYTES> salt{};
+  if (!fill(salt)) return std::unexpected(PasswordHashError{"rng failure"});
+  const Argon2Job job{
+      .variant = Argon2Variant::Argon2id,
+      .version = ARGON2_VERSION_19,
+      .memory_kib = HASH_MEMORY_KIB,
+      .passes = HASH_PASSES,
+      .lanes = HASH_LANES,
+      .password = password,
+      .salt = salt,
+      .secret = {},
+      .associated_data = {},
+  };
+  std::vector<std::uint8_t> output(HASH_OUTPUT_BYTES);
+  if (auto computed = compute_argon2(job, output); !computed) {
+    return std::unexpected(PasswordHashError{std::move(computed.error().text)});
+  }
+  PhcString phc;
+  phc.algorithm = "argon2id";
+  phc.version = ARGON2_VERSION_19;
+  phc.memory_kib = HASH_MEMORY_KIB;
+  phc.passes = HASH_PASSES;
+  phc.lanes = HASH_LANES;
+  phc.salt.emplace(salt.begin(), salt.end());
+  phc.hash = std::move(output);
+  return format_phc_string(phc);
+}
+
+std::expected<bool, common::AnyError> password_matches(std::span<const std::uint8_t> stored_data,
+                                                       std::span<const std::uint8_t> password) {
+  return password_matches_within(StoredHashCaps{}, stored_data, password);
+}
+
+std::expected<bool, common::AnyError> password_matches_within(const StoredHashCaps& caps,
+                                                              std::span<const std::uint8_t> stored_data,
+                                                              std::span<const std::uint8_t> password) {
+  if (auto utf8 = common::check_utf8(stored_data); !utf8) return std::unexpected(utf8.error());
+  const std::string_view text(reinterpret_cast<const char*>(stored_data.data()), stored_data.size());
+  auto stored = parse_phc_string(text);
+  if (!stored) return std::unexpected(stored.error());
+  const auto variant = variant_named(stored->algorithm);
+  if (!variant) return std::unexpected(common::MessageError("Unsupported algorithm"));
+  return recomputation_matches(caps, *stored, *variant, password);
+}
+
+}  // namespace auth_password::backend

@@ -1,0 +1,16 @@
+#include "auth_password/backend/sodium_ready.hpp"
+
+#include <sodium.h>
+
+#include <cstdlib>
+
+namespace auth_password::backend {
+
+void ensure_sodium_ready() {
+  // sodium_init is idempotent and thread-safe; -1 means libsodium cannot
+  // work at all (no entropy source), which no input can cause.
+  static const bool ready = sodium_init() >= 0;
+  if (!ready) std::abort();
+}
+
+}  // namespace auth_password::backend
