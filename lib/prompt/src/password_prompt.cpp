@@ -1,0 +1,109 @@
+#include "prompt/password_prompt.hpp"
+
+#include <algorithm>
+#include <cstddef>
+#include <string_view>
+
+#include "common/message_error.hpp"
+#include "prompt/terminal.hpp"
+
+namespace prompt {
+namespace {
+
+using Entry = std::expected<common::SecretBytes, common::IoError>;
+
+std::size_t newlines_in(std::string_view text) { return static_cast<std::size_t>(std::ranges::count(text, '\n')); }
+
+// One dialogue: the terminal and the count of lines it has written, which is
+// what the final clearing erases.
+class Dialogue {
+ public:
+  Dialogue(const Terminal& terminal, bool allow_empty) : terminal_(terminal), allow_empty_(allow_empty) {}
+
+  Entry ask(std::string_view prompt_text) {
+    for (;;) {
+      std::string request = "\r";
+      request.append(prompt_text);
+      request.append(": ");
+      if (auto written = terminal_.write_str(request); !written) return std::unexpected(std::move(written.error()));
+      lines_ += newlines_in(prompt_text);
+      if (auto flushed = terminal_.flush(); !flushed) return std::unexpected(std::move(flushed.error()));
+      auto line = terminal_.read_secret_line();
+      if (!line) return line;
+      lines_ += 1;
+      if (!line->empty() || allow_empty_) return line;
+    }
+  }
+
+  std::expected<void, common::IoError> say(std::string_view message) {
+    if (auto written = terminal_.write_line(message); !written) return written;
+    lines_ += 1 + newlines_in(message);
+    return {};
+  }
+
+  std::expected<void, common::IoError> finish(std::string_view prompt_text) {
+    if (auto cleared = terminal_.clear_last_lines(lines_); !cleared) return cleared;
+    lines_ = 0;
+    std::string summary(prompt_text);
+    summary.append(": [hidden]");
+    if (auto written = terminal_.write_line(summary); !written) return written;
+    return terminal_.flush();
+  }
+
+ private:
+  const Terminal& terminal_;
+  bool allow_empty_;
+  std::size_t lines_ = 0;
+};
+
+// Asks until an entry is accepted: at once without a confirmation, otherwise
+// when the confirmation has the same bytes. Entries that are dropped wipe
+// themselves as they go out of scope.
+Entry accepted_entry(Dialogue& dialogue, const PasswordPrompt& settings) {
+  for (;;) {
+    auto first = dialogue.ask(settings.prompt());
+    if (!first || !settings.confirmation()) return first;
+    const auto& confirmation = *settings.confirmation();
+    auto second = dialogue.ask(confirmation.prompt);
+    if (!second) return second;
+    if (first->equals(second->bytes())) return first;
+    if (auto said = dialogue.say("error: " + confirmation.mismatch_message); !said) {
+      return std::unexpected(std::move(said.error()));
+    }
+  }
+}
+
+}  // namespace
+
+PasswordPrompt& PasswordPrompt::with_prompt(std::string text) {
+  prompt_ = std::move(text);
+  return *this;
+}
+
+PasswordPrompt& PasswordPrompt::with_allow_empty(bool allow) {
+  allow_empty_ = allow;
+  return *this;
+}
+
+PasswordPrompt& PasswordPrompt::with_confirmation(std::string confirmation_prompt, std::string mismatch_message) {
+  confirmation_ = Confirmation{std::move(confirmation_prompt), std::move(mismatch_message)};
+  return *this;
+}
+
+std::expected<common::SecretBytes, PromptError> interact(PasswordPrompt prompt) {
+  const Terminal terminal;
+  if (!terminal.is_terminal()) {
+    return std::unexpected(
+        PromptError(common::IoError::custom(common::ErrorKind::NotConnected, common::MessageError("not a terminal"))));
+  }
+  Dialogue dialogue(terminal, prompt.allow_empty());
+  auto entry = accepted_entry(dialogue, prompt);
+  if (!entry) return std::unexpected(PromptError(std::move(entry.error())));
+  if (auto finished = dialogue.finish(prompt.prompt()); !finished) {
+    return std::unexpected(PromptError(std::move(finished.error())));
+  }
+  // The caller owns its own copy; ours is wiped on the way out.
+  return entry->clone();
+}
+
+}  // namespace prompt

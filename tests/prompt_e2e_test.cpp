@@ -1,0 +1,318 @@
+// The password prompt as a person meets it: a program on a pseudo-terminal,
+// typed at, interrupted and suspended, compared byte for byte.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "pty_session.hpp"
+
+namespace {
+
+using test_support::PtyOptions;
+using test_support::PtySession;
+using test_support::visible;
+
+std::string hex(std::string_view text) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    out.push_back(kDigits[byte >> 4]);
+    out.push_back(kDigits[byte & 0xF]);
+  }
+  return out;
+}
+
+std::string ok(std::string_view entry) { return "ok " + hex(entry) + "\n"; }
+
+// What one request for an entry leaves on the screen: the prompt, then the
+// newline written after the hidden line.
+std::string asked(std::string_view prompt) { return "\r" + std::string(prompt) + ": \n"; }
+
+std::string cleared(std::size_t lines) {
+  const std::string up = "\x1b[" + std::to_string(lines) + "A";
+  std::string bytes = up;
+  for (std::size_t i = 0; i < lines; ++i) bytes += "\r\x1b[2K\x1b[1B";
+  return bytes + up;
+}
+
+std::string summary(std::string_view prompt) { return std::string(prompt) + ": [hidden]\n"; }
+
+struct Answer {
+  std::string prompt;  // waited for before typing
+  std::string typed;
+};
+
+// Types each answer once its prompt is on the screen and echo is off, then
+// waits for the newline that follows a completed read, so the next answer
+// cannot be typed before the terminal settings were put back (they are
+// restored with TCSAFLUSH, which would discard it).
+void answer_all(PtySession& session, const std::vector<Answer>& answers) {
+  for (const auto& answer : answers) {
+    session.wait_for_output("\r" + answer.prompt + ": ");
+    session.wait_for_echo_off();
+    session.type(answer.typed);
+    session.wait_for_output("\n");
+  }
+}
+
+std::string temporary_path() {
+  std::string path = testing::TempDir() + "prompt_e2e_XXXXXX";
+  const int fd = ::mkstemp(path.data());
+  if (fd < 0) std::abort();
+  ::close(fd);
+  return path;
+}
+
+std::string contents_of(const std::string& path) {
+  std::string bytes;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "(cannot open " + path + ")";
+  char buffer[256];
+  for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) bytes.append(buffer, static_cast<std::size_t>(got));
+  ::close(fd);
+  return bytes;
+}
+
+TEST(PromptDialogue, WritesExactlyTheExpectedBytesAndReturnsTheEntry) {
+  const std::vector<std::string> confirmed = {"--prompt",  "New Password",     "--allow-empty",
+                                              "--confirm", "Confirm password", "Passwords mismatching"};
+  const std::string kMismatch = "error: Passwords mismatching\n";
+  struct Case {
+    std::string name;
+    std::vector<std::string> args;
+    std::vector<Answer> answers;
+    std::string screen;
+    std::string result;
+  };
+  const std::vector<Case> cases = {
+      {"no confirmation",
+       {"--prompt", "Password", "--allow-empty"},
+       {{"Password", "hunter2\n"}},
+       asked("Password") + cleared(1) + summary("Password"),
+       ok("hunter2")},
+      {"confirmed at once",
+       confirmed,
+       {{"New Password", "s3cret\n"}, {"Confirm password", "s3cret\n"}},
+       asked("New Password") + asked("Confirm password") + cleared(2) + summary("New Password"),
+       ok("s3cret")},
+      {"one mismatch",
+       confirmed,
+       {{"New Password", "one\n"},
+        {"Confirm password", "onE\n"},
+        {"New Password", "two\n"},
+        {"Confirm password", "two\n"}},
+       asked("New Password") + asked("Confirm password") + kMismatch + asked("New Password") +
+           asked("Confirm password") + cleared(5) + summary("New Password"),
+       ok("two")},
+      {"two mismatches",
+       confirmed,
+       {{"New Password", "a\n"},
+        {"Confirm password", "b\n"},
+        {"New Password", "same\n"},
+        {"Confirm password", "same \n"},
+        {"New Password", "c\n"},
+        {"Confirm password", "c\n"}},
+       asked("New Password") + asked("Confirm password") + kMismatch + asked("New Password") +
+           asked("Confirm password") + kMismatch + asked("New Password") + asked("Confirm password") + cleared(8) +
+           summary("New Password"),
+       ok("c")},
+      {"empty lines asked again when not allowed",
+       {"--prompt", "Password"},
+       {{"Password", "\n"}, {"Password", "\r"}, {"Password", "x\n"}},
+       asked("Password") + asked("Password") + asked("Password") + cleared(3) + summary("Password"),
+       ok("x")},
+      {"empty entry and empty confirmation agree",
+       confirmed,
+       {{"New Password", "\n"}, {"Confirm password", "\n"}},
+       asked("New Password") + asked("Confirm password") + cleared(2) + summary("New Password"),
+       ok("")},
+      {"CR LF removed",  // ^V makes the terminal pass the CR on instead of turning it into a newline
+       {"--prompt", "Password", "--allow-empty"},
+       {{"Password", "abc\x16\r\n"}},
+       asked("Password") + cleared(1) + summary("Password"),
+       ok("abc")},
+      {"spaces kept",
+       {"--prompt", "Password", "--allow-empty"},
+       {{"Password", " pass word \n"}},
+       asked("Password") + cleared(1) + summary("Password"),
+       ok(" pass word ")},
+      {"end of input gives the empty text",
+       {"--prompt", "Password", "--allow-empty"},
+       {{"Password", "\x04"}},
+       asked("Password") + cleared(1) + summary("Password"),
+       ok("")},
+      {"UTF-8 kept as typed",
+       {"--prompt", "Password", "--allow-empty"},
+       {{"Password", "p\xC3\xA4ssw\xC3\xB6rd \xE2\x82\xAC\n"}},
+       asked("Password") + cleared(1) + summary("Password"),
+       ok("p\xC3\xA4ssw\xC3\xB6rd \xE2\x82\xAC")},
+      {"newlines in the prompt and the message are counted",
+       {"--prompt", "Account alice\nPassword", "--allow-empty", "--confirm", "Again", "No match\ntry again"},
+       {{"Account alice\nPassword", "1\n"}, {"Again", "2\n"}, {"Account alice\nPassword", "3\n"}, {"Again", "3\n"}},
+       asked("Account alice\nPassword") + asked("Again") + "error: No match\ntry again\n" +
+           asked("Account alice\nPassword") + asked("Again") + cleared(8) + summary("Account alice\nPassword"),
+       ok("3")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PtySession session(PROMPT_PROBE_BIN, PtyOptions{.args = c.args});
+    answer_all(session, c.answers);
+    const auto ended = session.wait_exit();
+    EXPECT_EQ(ended.exit_status, 0);
+    EXPECT_EQ(visible(session.transcript()), visible(c.screen));
+    EXPECT_EQ(session.standard_output(), c.result);
+    EXPECT_TRUE(session.echo_enabled());
+  }
+}
+
+TEST(PromptDialogue, ALineThatIsNotUtf8FailsWithEchoRestored) {
+  PtySession session(PROMPT_PROBE_BIN, PtyOptions{.args = {"--prompt", "Password", "--allow-empty"}});
+  session.wait_for_output("\rPassword: ");
+  session.wait_for_echo_off();
+  session.type("caf\xC3\xff\n");
+  const auto ended = session.wait_exit();
+  EXPECT_EQ(ended.exit_status, 0);
+  // No newline and no clearing after a failed read: the screen keeps what was written.
+  EXPECT_EQ(session.transcript(), "\rPassword: ");
+  EXPECT_EQ(session.standard_output(),
+            "error IO(Error { kind: InvalidData, message: \"stream did not contain valid UTF-8\" })\n"
+            "display IO error: stream did not contain valid UTF-8\n");
+  EXPECT_TRUE(session.echo_enabled());
+}
+
+TEST(PromptTerminal, StandardErrorNotATerminalIsRefusedBeforeWritingOrReading) {
+  const std::string error_file = temporary_path();
+  PtySession session(PROMPT_PROBE_BIN, PtyOptions{.args = {"--prompt", "Password", "--allow-empty", "--report-stdin"},
+                                                  .stdin_data = "typed ahead\n",
+                                                  .stderr_file = error_file});
+  const auto ended = session.wait_exit();
+  EXPECT_EQ(ended.exit_status, 0);
+  EXPECT_EQ(session.standard_output(),
+            "error IO(Custom { kind: NotConnected, error: \"not a terminal\" })\n"
+            "display IO error: not a terminal\n"
+            "stdin " +
+                hex("typed ahead\n") + "\n");
+  EXPECT_EQ(contents_of(error_file), "");
+  EXPECT_EQ(session.transcript(), "");
+  EXPECT_TRUE(session.echo_enabled());
+  ::unlink(error_file.c_str());
+}
+
+TEST(PromptTerminal, RedirectedStandardInputIsLeftAloneAndTheTerminalIsRead) {
+  struct Case {
+    std::string name;
+    PtyOptions options;
+    std::string left_on_stdin;
+  };
+  const std::vector<std::string> args = {"--prompt", "Password", "--allow-empty", "--report-stdin"};
+  const std::vector<Case> cases = {
+      {"pipe", {.args = args, .stdin_data = "piped input\n"}, "piped input\n"},
+      {"file", {.args = args, .stdin_file = "/dev/null"}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PtySession session(PROMPT_PROBE_BIN, c.options);
+    answer_all(session, {{"Password", "from the terminal\n"}});
+    const auto ended = session.wait_exit();
+    EXPECT_EQ(ended.exit_status, 0);
+    EXPECT_EQ(visible(session.transcript()), visible(asked("Password") + cleared(1) + summary("Password")));
+    EXPECT_EQ(session.standard_output(), ok("from the terminal") + "stdin " + hex(c.left_on_stdin) + "\n");
+    EXPECT_TRUE(session.echo_enabled());
+  }
+
+  // The hidden reader alone writes nothing to the terminal.
+  PtySession direct(PROMPT_PROBE_BIN,
+                    PtyOptions{.args = {"--read-secret", "--report-stdin"}, .stdin_data = "piped input\n"});
+  direct.wait_for_echo_off();
+  direct.type("direct\r\n");  // the terminal turns CR into a newline: the line ends at the first of them
+  const auto ended = direct.wait_exit();
+  EXPECT_EQ(ended.exit_status, 0);
+  EXPECT_EQ(direct.transcript(), "");
+  EXPECT_EQ(direct.standard_output(), ok("direct") + "stdin " + hex("piped input\n") + "\n");
+  EXPECT_TRUE(direct.echo_enabled());
+}
+
+TEST(PromptTerminal, InputTypedBeforeThePromptIsDiscarded) {
+  PtySession session(PROMPT_PROBE_BIN,
+                     PtyOptions{.args = {"--prompt", "Password", "--allow-empty"}, .typed_ahead = "too early\n"});
+  answer_all(session, {{"Password", "in time\n"}});
+  const auto ended = session.wait_exit();
+  EXPECT_EQ(ended.exit_status, 0);
+  // Typed with echo still on, so it shows; but it is not the entry.
+  EXPECT_EQ(visible(session.transcript()),
+            visible("too early\n" + asked("Password") + cleared(1) + summary("Password")));
+  EXPECT_EQ(session.standard_output(), ok("in time"));
+}
+
+TEST(PromptSignals, EndingSignalsRestoreEchoBeforeTakingEffect) {
+  struct Case {
+    std::string name;
+    std::string typed;  // a key the terminal turns into the signal; empty: sent with kill
+    int signo;
+  };
+  const std::vector<Case> cases = {
+      {"^C", "\x03", SIGINT},
+      {"^\\", "\x1c", SIGQUIT},
+      {"SIGTERM", "", SIGTERM},
+      {"SIGHUP", "", SIGHUP},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PtySession session(PROMPT_PROBE_BIN, PtyOptions{.args = {"--prompt", "Password", "--allow-empty"}});
+    session.wait_for_output("\rPassword: ");
+    session.wait_for_echo_off();
+    if (c.typed.empty()) {
+      session.send_signal(c.signo);
+    } else {
+      // Typed after part of a password, which must not show up when echo
+      // comes back.
+      session.type("half a passw" + c.typed);
+    }
+    const auto ended = session.wait_exit();
+    EXPECT_EQ(ended.signal, c.signo);
+    EXPECT_TRUE(session.echo_enabled());
+    EXPECT_EQ(session.transcript(), "\rPassword: ");
+    EXPECT_EQ(session.standard_output(), "");
+  }
+}
+
+TEST(PromptSignals, SuspendRestoresEchoAndContinueHidesItAgain) {
+  PtySession session(PROMPT_PROBE_BIN, PtyOptions{.args = {"--prompt", "Password", "--allow-empty", "--report-signals"},
+                                                  .job_control = true});
+  session.wait_for_output("\rPassword: ");
+  session.wait_for_echo_off();
+  session.type("\x1a");  // ^Z
+  session.wait_until_stopped();
+  EXPECT_TRUE(session.echo_enabled());
+
+  session.send_signal(SIGCONT);
+  session.wait_for_echo_off();
+  session.type("after the break\n");
+  const auto ended = session.wait_exit();
+  EXPECT_EQ(ended.exit_status, 0);
+  EXPECT_EQ(visible(session.transcript()), visible(asked("Password") + cleared(1) + summary("Password")));
+  // Every disposition is back to what it was before the read.
+  EXPECT_EQ(session.standard_output(), ok("after the break") + "signals DDDDD\n");
+  EXPECT_TRUE(session.echo_enabled());
+}
+
+TEST(PromptSignals, ASignalTheProgramIgnoresStaysIgnored) {
+  PtySession session(PROMPT_PROBE_BIN, PtyOptions{.args = {"--prompt", "Password", "--allow-empty", "--ignore-sighup",
+                                                           "--report-signals"}});
+  session.wait_for_output("\rPassword: ");
+  session.wait_for_echo_off();
+  session.send_signal(SIGHUP);
+  session.type("still here\n");
+  const auto ended = session.wait_exit();
+  EXPECT_EQ(ended.exit_status, 0);
+  EXPECT_EQ(session.standard_output(), ok("still here") + "signals DDIDD\n");
+  EXPECT_TRUE(session.echo_enabled());
+}
+
+}  // namespace

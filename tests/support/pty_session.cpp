@@ -1,0 +1,367 @@
+#include "pty_session.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace test_support {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void fail_setup(const std::string& what) {
+  throw std::runtime_error("pty session: " + what + ": " + std::strerror(errno));
+}
+
+int checked(int result, const char* what) {
+  if (result < 0) fail_setup(what);
+  return result;
+}
+
+std::vector<std::string> environment_with(const std::map<std::string, std::optional<std::string>>& changes) {
+  std::map<std::string, std::string> merged;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    const auto equals = text.find('=');
+    if (equals == std::string_view::npos) continue;
+    merged[std::string(text.substr(0, equals))] = std::string(text.substr(equals + 1));
+  }
+  for (const auto& [name, value] : changes) {
+    if (value) {
+      merged[name] = *value;
+    } else {
+      merged.erase(name);
+    }
+  }
+  std::vector<std::string> result;
+  for (const auto& [name, value] : merged) result.push_back(name + "=" + value);
+  return result;
+}
+
+std::vector<char*> pointers_to(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (auto& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+void write_fully(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) fail_setup("write");
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+// From here on the code runs in the forked child: only async-signal-safe calls.
+
+struct ChildPlan {
+  const char* terminal_name;
+  int stdin_fd;   // -1: the terminal
+  int stdout_fd;  // the pipe's write end
+  int stderr_fd;  // -1: the terminal
+  int report_fd;  // job control: where the program's pid goes
+  bool job_control;
+  char** argv;
+  char** envp;
+};
+
+[[noreturn]] void exec_program(const ChildPlan& plan, int terminal) {
+  ::dup2(plan.stdin_fd >= 0 ? plan.stdin_fd : terminal, 0);
+  ::dup2(plan.stdout_fd, 1);
+  ::dup2(plan.stderr_fd >= 0 ? plan.stderr_fd : terminal, 2);
+  ::execve(plan.argv[0], plan.argv, plan.envp);
+  ::_exit(127);
+}
+
+[[noreturn]] void run_child(const ChildPlan& plan) {
+  // Start from a clean slate whatever the test runner inherited: a
+  // background job of a non-interactive shell, for one, ignores SIGINT and
+  // SIGQUIT, and ignored signals stay ignored across exec.
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  for (int signo = 1; signo < NSIG; ++signo) ::sigaction(signo, &fallback, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  const rlimit no_core{0, 0};
+  ::setrlimit(RLIMIT_CORE, &no_core);
+
+  if (::setsid() < 0) ::_exit(126);
+  const int terminal = ::open(plan.terminal_name, O_RDWR | O_CLOEXEC);
+  if (terminal < 0 || ::ioctl(terminal, TIOCSCTTY, 0) < 0) ::_exit(126);
+  if (!plan.job_control) exec_program(plan, terminal);
+
+  const pid_t program = ::fork();
+  if (program < 0) ::_exit(126);
+  if (program == 0) {
+    ::setpgid(0, 0);
+    // A background process that changes the foreground is sent SIGTTOU.
+    sigset_t ttou;
+    sigemptyset(&ttou);
+    sigaddset(&ttou, SIGTTOU);
+    ::sigprocmask(SIG_BLOCK, &ttou, nullptr);
+    ::tcsetpgrp(terminal, ::getpid());
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    exec_program(plan, terminal);
+  }
+  ::setpgid(program, program);
+  (void)!::write(plan.report_fd, &program, sizeof program);
+  ::close(plan.report_fd);
+  ::close(terminal);
+  ::close(plan.stdout_fd);
+  int status = 0;
+  while (::waitpid(program, &status, 0) < 0) {
+    if (errno != EINTR) ::_exit(126);
+  }
+  if (WIFSIGNALED(status)) {
+    // End the same way, so the session's owner sees what the program saw.
+    ::kill(::getpid(), WTERMSIG(status));
+    ::_exit(128 + WTERMSIG(status));
+  }
+  ::_exit(WEXITSTATUS(status));
+}
+
+}  // namespace
+
+std::string visible(std::string_view bytes) {
+  std::string out;
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    switch (c) {
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n"; break;
+      case '\\': out += "\\\\"; break;
+      case '\x1b': out += "\\e"; break;
+      default:
+        if (byte < 0x20 || byte >= 0x7f) {
+          char hex[8];
+          std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+          out += hex;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out;
+}
+
+PtySession::PtySession(const std::string& program, const PtyOptions& options) {
+  master_ = checked(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC), "posix_openpt");
+  checked(::grantpt(master_), "grantpt");
+  checked(::unlockpt(master_), "unlockpt");
+  char name[128];
+  if (::ptsname_r(master_, name, sizeof name) != 0) fail_setup("ptsname_r");
+
+  // Settings made before the program starts: no output processing, so the
+  // bytes compared are exactly the bytes written; a fixed window size.
+  replica_ = checked(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC), "open terminal");
+  termios settings{};
+  checked(::tcgetattr(replica_, &settings), "tcgetattr");
+  settings.c_oflag &= ~static_cast<tcflag_t>(OPOST | ONLCR);
+  checked(::tcsetattr(replica_, TCSANOW, &settings), "tcsetattr");
+  const winsize size{24, 80, 0, 0};
+  checked(::ioctl(replica_, TIOCSWINSZ, &size), "TIOCSWINSZ");
+  ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+  // Input reaches the line discipline asynchronously; its echo shows it has
+  // arrived, so it is queued before the program can look at its input.
+  write_fully(master_, options.typed_ahead);
+  const auto deadline = Clock::now() + kTimeout;
+  while (transcript_.size() < options.typed_ahead.size()) {
+    if (Clock::now() > deadline) fail("timed out waiting for the echo of the input typed ahead");
+    pump(std::chrono::milliseconds(5));
+  }
+
+  int stdout_pipe[2];
+  checked(::pipe2(stdout_pipe, O_CLOEXEC), "pipe");
+  stdout_read_ = stdout_pipe[0];
+  int stdin_fd = -1;
+  if (options.stdin_data) {
+    int stdin_pipe[2];
+    checked(::pipe2(stdin_pipe, O_CLOEXEC), "pipe");
+    write_fully(stdin_pipe[1], *options.stdin_data);  // small: fits in the pipe
+    ::close(stdin_pipe[1]);
+    stdin_fd = stdin_pipe[0];
+  } else if (options.stdin_file) {
+    stdin_fd = checked(::open(options.stdin_file->c_str(), O_RDONLY | O_CLOEXEC), "open standard input file");
+  }
+  int stderr_fd = -1;
+  if (options.stderr_file) {
+    stderr_fd = checked(::open(options.stderr_file->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600),
+                        "open standard error file");
+  }
+  int report[2] = {-1, -1};
+  if (options.job_control) checked(::pipe2(report, O_CLOEXEC), "pipe");
+
+  std::vector<std::string> argv_texts{program};
+  argv_texts.insert(argv_texts.end(), options.args.begin(), options.args.end());
+  std::vector<std::string> env_texts = environment_with(options.env);
+  auto argv = pointers_to(argv_texts);
+  auto envp = pointers_to(env_texts);
+  const ChildPlan plan{name,        stdin_fd,   stdout_pipe[1], stderr_fd, report[1], options.job_control,
+                       argv.data(), envp.data()};
+
+  child_ = checked(::fork(), "fork");
+  if (child_ == 0) run_child(plan);
+
+  ::close(stdout_pipe[1]);
+  if (stdin_fd >= 0) ::close(stdin_fd);
+  if (stderr_fd >= 0) ::close(stderr_fd);
+  program_pid_ = child_;
+  if (options.job_control) {
+    ::close(report[1]);
+    pid_t reported = -1;
+    const ssize_t got = ::read(report[0], &reported, sizeof reported);
+    ::close(report[0]);
+    if (got != static_cast<ssize_t>(sizeof reported)) fail_setup("no pid from the job-control parent");
+    program_pid_ = reported;
+  }
+}
+
+PtySession::~PtySession() {
+  if (!exited_ && child_ > 0) {
+    if (program_pid_ != child_) ::kill(program_pid_, SIGKILL);
+    ::kill(child_, SIGKILL);
+    ::waitpid(child_, nullptr, 0);
+  }
+  if (replica_ >= 0) ::close(replica_);
+  if (master_ >= 0) ::close(master_);
+  if (stdout_read_ >= 0) ::close(stdout_read_);
+}
+
+void PtySession::pump(std::chrono::milliseconds wait) {
+  pollfd fds[2] = {{master_open_ ? master_ : -1, POLLIN, 0}, {stdout_read_, POLLIN, 0}};
+  if (::poll(fds, 2, static_cast<int>(wait.count())) < 0) {
+    if (errno == EINTR) return;
+    fail_setup("poll");
+  }
+  char buffer[4096];
+  if (fds[0].revents != 0) {
+    for (;;) {
+      const ssize_t got = ::read(master_, buffer, sizeof buffer);
+      if (got > 0) {
+        transcript_.append(buffer, static_cast<std::size_t>(got));
+        continue;
+      }
+      if (got < 0 && errno == EINTR) continue;
+      // EIO: every descriptor of the program's side is closed and all it
+      // wrote has been read.
+      if (got < 0 && errno != EAGAIN) master_open_ = false;
+      break;
+    }
+  }
+  if (fds[1].revents != 0) {
+    const ssize_t got = ::read(stdout_read_, buffer, sizeof buffer);
+    if (got > 0) {
+      stdout_.append(buffer, static_cast<std::size_t>(got));
+    } else if (got == 0) {
+      ::close(stdout_read_);
+      stdout_read_ = -1;
+    }
+  }
+}
+
+bool PtySession::child_has_ended() const {
+  if (exited_) return true;
+  siginfo_t info{};
+  return ::waitid(P_PID, static_cast<id_t>(child_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0;
+}
+
+void PtySession::fail(const std::string& what) const {
+  throw std::runtime_error(what + "\n  terminal so far: \"" + visible(transcript_) + "\"\n  standard output: \"" +
+                           visible(stdout_) + "\"");
+}
+
+void PtySession::wait_for_output(std::string_view bytes, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    const auto found = transcript_.find(bytes, matched_up_to_);
+    if (found != std::string::npos) {
+      matched_up_to_ = found + bytes.size();
+      return;
+    }
+    if (Clock::now() > deadline) fail("timed out waiting for \"" + visible(bytes) + "\" on the terminal");
+    if (!master_open_) fail("the program closed the terminal before \"" + visible(bytes) + "\" appeared");
+    pump(std::chrono::milliseconds(20));
+  }
+}
+
+void PtySession::wait_for_echo_off(std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (echo_enabled()) {
+    if (Clock::now() > deadline) fail("timed out waiting for the program to switch echo off");
+    if (child_has_ended()) fail("the program ended while waiting for it to switch echo off");
+    pump(std::chrono::milliseconds(5));
+  }
+}
+
+void PtySession::wait_until_stopped(std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  const std::string stat_path = "/proc/" + std::to_string(program_pid_) + "/stat";
+  for (;;) {
+    std::string line;
+    if (const int fd = ::open(stat_path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+      char buffer[512];
+      const ssize_t got = ::read(fd, buffer, sizeof buffer);
+      if (got > 0) line.assign(buffer, static_cast<std::size_t>(got));
+      ::close(fd);
+    }
+    const auto end_of_name = line.rfind(')');
+    if (end_of_name != std::string::npos && end_of_name + 2 < line.size() && line[end_of_name + 2] == 'T') return;
+    if (Clock::now() > deadline) fail("timed out waiting for the program to stop");
+    pump(std::chrono::milliseconds(5));
+  }
+}
+
+void PtySession::type(std::string_view bytes) { write_fully(master_, bytes); }
+
+void PtySession::send_signal(int signo) {
+  if (::kill(program_pid_, signo) != 0) fail_setup("kill");
+}
+
+PtyExit PtySession::wait_exit(std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  int status = 0;
+  for (;;) {
+    const pid_t done = ::waitpid(child_, &status, WNOHANG);
+    if (done == child_) break;
+    if (done < 0 && errno != EINTR) fail_setup("waitpid");
+    if (Clock::now() > deadline) fail("timed out waiting for the program to end");
+    pump(std::chrono::milliseconds(10));
+  }
+  exited_ = true;
+  ::close(replica_);
+  replica_ = -1;
+  // The program's side is closed now: read the terminal up to its end and
+  // standard output up to end of file.
+  const auto drain_deadline = Clock::now() + timeout;
+  while ((master_open_ || stdout_read_ >= 0) && Clock::now() < drain_deadline) pump(std::chrono::milliseconds(20));
+  if (master_open_ || stdout_read_ >= 0) fail("the program's output did not end after it exited");
+
+  PtyExit result;
+  if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  return result;
+}
+
+bool PtySession::echo_enabled() const {
+  termios settings{};
+  if (::tcgetattr(master_, &settings) != 0) fail_setup("tcgetattr");
+  return (settings.c_lflag & ECHO) != 0;
+}
+
+}  // namespace test_support
