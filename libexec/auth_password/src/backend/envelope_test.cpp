@@ -6,6 +6,7 @@
 #include <string>
 
 #include "auth_password/backend/aes_256_gcm.hpp"
+#include "common/quote.hpp"
 #include "test_vectors.hpp"
 
 namespace auth_password::backend {
@@ -116,7 +117,7 @@ TEST(Envelope, MalformedDataGetsItsOwnError) {
     const auto opened = open_master_key(key, data);
     EXPECT_EQ(error_text(opened), text) << std::string(data.begin(), data.end());
     if (!opened) {
-      EXPECT_EQ(opened.error().debug(), "\"" + std::string(text) + "\"");
+      EXPECT_EQ(opened.error().debug(), common::quoted(text));
     }
   }
   // Altering any byte after the separator is caught by the tag.

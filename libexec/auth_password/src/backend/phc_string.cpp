@@ -190,11 +190,16 @@ std::expected<PhcString, PhcParseError> parse_phc_string(std::string_view text) 
 
 std::string format_phc_string(const PhcString& phc) {
   if (phc.hash && !phc.salt) std::abort();
-  std::string text = "$" + phc.algorithm;
-  if (phc.version) text += "$v=" + std::to_string(*phc.version);
+  std::string text;
+  const auto field = [&](std::string_view value) {
+    text += '$';
+    text += value;
+  };
+  field(phc.algorithm);
+  if (phc.version) field("v=" + std::to_string(*phc.version));
   std::string parameters;
   const auto add = [&](std::string_view name, std::string_view value) {
-    parameters += parameters.empty() ? "" : ",";
+    if (!parameters.empty()) parameters += ',';
     parameters += name;
     parameters += '=';
     parameters += value;
@@ -205,9 +210,9 @@ std::string format_phc_string(const PhcString& phc) {
   if (phc.key_id) add("keyid", b64_encode(*phc.key_id));
   if (phc.associated_data) add("data", b64_encode(*phc.associated_data));
   for (const auto& [name, value] : phc.other_parameters) add(name, value);
-  if (!parameters.empty()) text += "$" + parameters;
-  if (phc.salt) text += "$" + b64_encode(*phc.salt);
-  if (phc.hash) text += "$" + b64_encode(*phc.hash);
+  if (!parameters.empty()) field(parameters);
+  if (phc.salt) field(b64_encode(*phc.salt));
+  if (phc.hash) field(b64_encode(*phc.hash));
   return text;
 }
 

@@ -60,7 +60,7 @@ TEST(PhcString, RejectsMalformedTextsWithTheFaultAndItsPosition) {
   const std::string long_name(PHC_MAX_IDENTIFIER_LENGTH + 1, 'a');
   const std::string long_value(PHC_MAX_PARAMETER_VALUE_LENGTH + 1, '1');
   std::string many = "$a$";
-  for (std::size_t i = 0; i <= PHC_MAX_PARAMETERS; ++i) many += "k" + std::to_string(i) + "=1,";
+  for (std::size_t i = 0; i <= PHC_MAX_PARAMETERS; ++i) many.append("k").append(std::to_string(i)).append("=1,");
   many.pop_back();
   const std::string big_salt(b64_encoded_length(PHC_MAX_SALT_BYTES + 1), 'A');
   const std::string big_hash(b64_encoded_length(PHC_MAX_HASH_BYTES + 1), 'A');

@@ -1,0 +1,111 @@
+// The backend's costs next to bare library calls with the same inputs: our
+// wrapping (parsing, engine choice, formatting) should not show.
+#include <argon2.h>
+#include <benchmark/benchmark.h>
+#include <sodium.h>
+
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "auth_password/backend/envelope.hpp"
+#include "auth_password/backend/password_hash.hpp"
+
+namespace {
+
+using namespace auth_password::backend;
+
+std::span<const std::uint8_t> bytes_of(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+constexpr std::string_view kPassword = "correct horse battery staple";
+const std::vector<std::uint8_t> kSalt(16, 0x42);
+
+void MakePasswordHash(benchmark::State& state) {
+  for (auto _ : state) {
+    auto hash = make_password_hash(bytes_of(kPassword));
+    if (!hash) std::abort();
+    benchmark::DoNotOptimize(hash);
+  }
+}
+
+void PasswordMatchesDefault(benchmark::State& state) {
+  const auto stored = make_password_hash(bytes_of(kPassword)).value();
+  for (auto _ : state) {
+    auto result = password_matches(bytes_of(stored), bytes_of(kPassword));
+    if (!result || !*result) std::abort();
+  }
+}
+
+void BareCryptoPwhash(benchmark::State& state) {
+  if (sodium_init() < 0) std::abort();
+  std::uint8_t out[32];
+  for (auto _ : state) {
+    if (crypto_pwhash(out, sizeof out, kPassword.data(), kPassword.size(), kSalt.data(), 2, 19456U * 1024U,
+                      crypto_pwhash_ALG_ARGON2ID13) != 0) {
+      std::abort();
+    }
+    benchmark::DoNotOptimize(out);
+  }
+}
+
+// A stored hash that only the general engine computes (Argon2d), at the
+// default memory and passes.
+std::string general_engine_hash() {
+  std::vector<char> encoded(128);
+  if (argon2d_hash_encoded(2, 19456, 1, kPassword.data(), kPassword.size(), kSalt.data(), kSalt.size(), 32,
+                           encoded.data(), encoded.size()) != ARGON2_OK) {
+    std::abort();
+  }
+  return encoded.data();
+}
+
+void PasswordMatchesGeneral(benchmark::State& state) {
+  const auto stored = general_engine_hash();
+  for (auto _ : state) {
+    auto result = password_matches(bytes_of(stored), bytes_of(kPassword));
+    if (!result || !*result) std::abort();
+  }
+}
+
+void BareArgon2Ctx(benchmark::State& state) {
+  std::uint8_t out[32];
+  for (auto _ : state) {
+    argon2_context context{};
+    context.out = out;
+    context.outlen = sizeof out;
+    context.pwd = reinterpret_cast<std::uint8_t*>(const_cast<char*>(kPassword.data()));
+    context.pwdlen = static_cast<std::uint32_t>(kPassword.size());
+    context.salt = const_cast<std::uint8_t*>(kSalt.data());
+    context.saltlen = static_cast<std::uint32_t>(kSalt.size());
+    context.t_cost = 2;
+    context.m_cost = 19456;
+    context.lanes = 1;
+    context.threads = 1;
+    context.version = ARGON2_VERSION_13;
+    if (argon2_ctx(&context, Argon2_d) != ARGON2_OK) std::abort();
+    benchmark::DoNotOptimize(out);
+  }
+}
+
+void SealAndOpenMasterKey(benchmark::State& state) {
+  const auto key = envelope_key(bytes_of(kPassword));
+  const auto master = new_master_key();
+  for (auto _ : state) {
+    const auto envelope = seal_master_key(key, master.bytes());
+    auto opened = open_master_key(key, envelope);
+    if (!opened) std::abort();
+    benchmark::DoNotOptimize(opened);
+  }
+}
+
+BENCHMARK(MakePasswordHash)->Unit(benchmark::kMillisecond);
+BENCHMARK(PasswordMatchesDefault)->Unit(benchmark::kMillisecond);
+BENCHMARK(BareCryptoPwhash)->Unit(benchmark::kMillisecond);
+BENCHMARK(PasswordMatchesGeneral)->Unit(benchmark::kMillisecond);
+BENCHMARK(BareArgon2Ctx)->Unit(benchmark::kMillisecond);
+BENCHMARK(SealAndOpenMasterKey)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
