@@ -40,10 +40,12 @@ class SodiumArgon2 final : public Argon2Engine {
     ensure_sodium_ready();
     const int algorithm =
         job.variant == Argon2Variant::Argon2id ? crypto_pwhash_ALG_ARGON2ID13 : crypto_pwhash_ALG_ARGON2I13;
+    // crypto_pwhash declares the password non-null, even when it is empty.
+    static constexpr char empty = '\0';
+    const char* password = job.password.empty() ? &empty : reinterpret_cast<const char*>(job.password.data());
     // memlimit/1024 is exactly the memory cost in KiB that libsodium hands to Argon2.
-    if (crypto_pwhash(output.data(), output.size(), reinterpret_cast<const char*>(job.password.data()),
-                      job.password.size(), job.salt.data(), job.passes, std::size_t{job.memory_kib} * 1024U,
-                      algorithm) != 0) {
+    if (crypto_pwhash(output.data(), output.size(), password, job.password.size(), job.salt.data(), job.passes,
+                      std::size_t{job.memory_kib} * 1024U, algorithm) != 0) {
       return std::unexpected(Argon2Failure{errno == ENOMEM ? "Memory allocation error" : "Argon2 computation failed"});
     }
     return {};
