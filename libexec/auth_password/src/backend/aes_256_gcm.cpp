@@ -74,16 +74,17 @@ bool aes_256_gcm_open(std::span<const std::uint8_t> key, std::span<const std::ui
   std::ranges::copy(ciphertext_and_tag.last(GCM_TAG_BYTES), tag.begin());
   const CipherContext context = start(key, nonce, false);
   if (!context) return false;
-  common::SecretBytes opened(ciphertext.size());
+  // Decrypts in place of the caller's buffer (reusing its capacity); until
+  // the tag agrees, EVP_DecryptFinal_ex comparing it in constant time, the
+  // bytes are not released but wiped.
+  plaintext.resize(ciphertext.size());
   int final_bytes = 0;
-  // EVP_DecryptFinal_ex compares the tag in constant time; until it agrees
-  // the decrypted bytes stay in `opened`, which is wiped on the way out.
-  if (!update(context.get(), ciphertext, opened.data()) ||
+  if (!update(context.get(), ciphertext, plaintext.data()) ||
       EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, GCM_TAG_BYTES, tag.data()) != 1 ||
-      EVP_DecryptFinal_ex(context.get(), opened.data() + ciphertext.size(), &final_bytes) != 1 || final_bytes != 0) {
+      EVP_DecryptFinal_ex(context.get(), plaintext.data() + ciphertext.size(), &final_bytes) != 1 || final_bytes != 0) {
+    plaintext.clear();
     return false;
   }
-  plaintext = std::move(opened);
   return true;
 }
 

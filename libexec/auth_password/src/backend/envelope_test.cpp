@@ -120,6 +120,9 @@ TEST(Envelope, MalformedDataGetsItsOwnError) {
       EXPECT_EQ(opened.error().debug(), common::quoted(text));
     }
   }
+  common::SecretBytes reused = common::SecretBytes::copy_of(std::string_view("left over"));
+  EXPECT_FALSE(aes_256_gcm_open(key.bytes(), nonce, Bytes(20, 0), reused));
+  EXPECT_TRUE(reused.empty());
   // Altering any byte after the separator is caught by the tag.
   for (std::size_t at = 12; at < valid.size(); ++at) {
     Bytes altered = valid;

@@ -22,8 +22,9 @@ inline constexpr std::size_t GCM_TAG_BYTES = 16;
 [[nodiscard]] bool aes_256_gcm_seal(std::span<const std::uint8_t> key, std::span<const std::uint8_t> nonce,
                                     std::span<const std::uint8_t> plaintext, std::vector<std::uint8_t>& out);
 
-// Decrypts ciphertext-and-tag; false when it is shorter than a tag or the tag
-// does not verify, and then `plaintext` is left empty.
+// Decrypts ciphertext-and-tag into `plaintext`, replacing its bytes and
+// reusing its capacity; false when it is shorter than a tag or the tag does
+// not verify, and then `plaintext` is wiped and left empty.
 [[nodiscard]] bool aes_256_gcm_open(std::span<const std::uint8_t> key, std::span<const std::uint8_t> nonce,
                                     std::span<const std::uint8_t> ciphertext_and_tag, common::SecretBytes& plaintext);
 
