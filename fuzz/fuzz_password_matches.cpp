@@ -1,6 +1,8 @@
-// Stored hashes of any shape against a fixed password: an error or a boolean,
-// never a crash. Caps far below the program's keep each run to a few
-// milliseconds, so the fuzzer explores the parsing and the engine choice.
+// Stored hashes of any shape: an error or a boolean, never a crash. A zero
+// byte ends the stored hash and starts the password (empty included);
+// without one the password is "password". Caps far below the program's keep
+// each run to a few milliseconds, so the fuzzer explores the parsing and the
+// engine choice.
 #include <cstdlib>
 #include <string_view>
 
@@ -9,9 +11,14 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace auth_password::backend;
   constexpr StoredHashCaps tiny{.max_memory_kib = 64, .max_passes = 2, .max_lanes = 4};
-  constexpr std::string_view password = "password";
-  const auto result = password_matches_within(
-      tiny, {data, size}, {reinterpret_cast<const std::uint8_t*>(password.data()), password.size()});
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  const std::size_t split = input.find('\0');
+  const std::string_view stored = input.substr(0, split);
+  const std::string_view password = split == std::string_view::npos ? "password" : input.substr(split + 1);
+  const auto as_bytes = [](std::string_view text) {
+    return std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  };
+  const auto result = password_matches_within(tiny, as_bytes(stored), as_bytes(password));
   if (!result) {
     (void)result.error().display();
     (void)result.error().debug();
