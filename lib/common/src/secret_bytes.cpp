@@ -2,33 +2,7 @@
 
 #include <sodium.h>
 
-#include <cstdlib>
-#include <new>
-
 namespace common {
-namespace {
-
-void ensure_sodium() {
-  // sodium_init is idempotent; -1 means the library cannot work at all.
-  static const bool ready = sodium_init() >= 0;
-  if (!ready) std::abort();
-}
-
-}  // namespace
-
-void* allocate_secret_memory(std::size_t size) {
-  ensure_sodium();
-  // sodium_malloc surrounds the block with guard pages, locks it (a failure
-  // to lock is not fatal there) and excludes it from core dumps.
-  void* memory = sodium_malloc(size == 0 ? 1 : size);
-  if (memory == nullptr) throw std::bad_alloc();
-  return memory;
-}
-
-void release_secret_memory(void* memory) noexcept {
-  // Wipes the whole block, unlocks and unmaps it.
-  sodium_free(memory);
-}
 
 void wipe(void* memory, std::size_t size) noexcept {
   if (size != 0) sodium_memzero(memory, size);

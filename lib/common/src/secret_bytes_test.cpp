@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
 namespace common {
 namespace {
 
@@ -37,6 +42,43 @@ TEST(SecretBytes, GrowsAcrossReallocationsKeepingContent) {
   for (int i = 0; i < 5000; ++i) secret.push_back(static_cast<std::uint8_t>(i));
   ASSERT_EQ(secret.size(), 5000U);
   for (std::size_t i = 0; i < secret.size(); ++i) ASSERT_EQ(secret.bytes()[i], static_cast<std::uint8_t>(i));
+}
+
+}  // namespace
+}  // namespace common
+
+namespace common {
+namespace {
+
+// The VmFlags line of the mapping that holds `address`.
+std::string mapping_flags(const void* address) {
+  std::ifstream smaps("/proc/self/smaps");
+  const auto where = reinterpret_cast<std::uintptr_t>(address);
+  bool inside = false;
+  for (std::string line; std::getline(smaps, line);) {
+    std::uintptr_t from = 0;
+    std::uintptr_t to = 0;
+    // Mapping headers start "from-to perms ..."; the lines after them are "Name: value".
+    if (std::sscanf(line.c_str(), "%lx-%lx", &from, &to) == 2) {
+      inside = from <= where && where < to;
+    } else if (inside && line.rfind("VmFlags:", 0) == 0) {
+      return line;
+    }
+  }
+  return {};
+}
+
+TEST(SecretMemory, KeepsSecretsOutOfCoreDumpsAndApartFromEachOther) {
+  std::vector<SecretBytes> secrets;
+  for (std::size_t size : {1U, 31U, 32U, 33U, 200U, 256U, 4096U, 5000U}) {
+    auto secret = SecretBytes(size);
+    for (auto& byte : secret.bytes()) byte = static_cast<std::uint8_t>(size);
+    secrets.push_back(std::move(secret));
+  }
+  for (const auto& secret : secrets) {
+    for (const auto byte : secret.bytes()) ASSERT_EQ(byte, static_cast<std::uint8_t>(secret.size()));
+    EXPECT_NE(mapping_flags(secret.data()).find(" dd"), std::string::npos) << secret.size();
+  }
 }
 
 }  // namespace
