@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <string_view>
+#include <vector>
+
+#include "common/io_error.hpp"
+#include "common/unique_fd.hpp"
+#include "tavrin_account/endpoint.hpp"
+
+namespace tavrin_account {
+
+// The largest message body either side may send.
+inline constexpr std::size_t MAX_MESSAGE_LENGTH = 131072;
+inline constexpr std::size_t FRAME_PREFIX_LENGTH = 4;
+inline constexpr std::size_t INITIAL_BUFFER_CAPACITY = 512;
+
+// One open connection to the account daemon. Its single buffer carries every
+// request out and every reply in, so a conversation allocates only when a
+// message outgrows what came before.
+class AccountConnection {
+ public:
+  explicit AccountConnection(common::UniqueFd socket);
+
+  AccountConnection(AccountConnection&&) noexcept = default;
+  AccountConnection& operator=(AccountConnection&&) noexcept = default;
+  AccountConnection(const AccountConnection&) = delete;
+  AccountConnection& operator=(const AccountConnection&) = delete;
+  ~AccountConnection() = default;
+
+  // Holds the request body before an exchange and the reply body after it.
+  [[nodiscard]] std::vector<std::uint8_t>& buffer() noexcept { return buffer_; }
+  [[nodiscard]] const std::vector<std::uint8_t>& buffer() const noexcept { return buffer_; }
+  [[nodiscard]] int socket() const noexcept { return socket_.get(); }
+
+ private:
+  std::vector<std::uint8_t> buffer_;
+  common::UniqueFd socket_;
+};
+
+// Connects to the endpoint named by ACCOUNT_IPC_URI (or the default).
+[[nodiscard]] std::expected<AccountConnection, common::IoError> connect_account_service();
+[[nodiscard]] std::expected<AccountConnection, common::IoError> connect_to_endpoint(std::string_view uri);
+
+// Sends the buffer as one frame and replaces it with the reply frame's body.
+// After a failure the conversation is out of step and the connection must be
+// dropped.
+[[nodiscard]] std::expected<void, common::IoError> exchange_message(AccountConnection& connection);
+
+// The little-endian length prefix of a frame.
+[[nodiscard]] std::uint32_t decode_frame_length(const std::uint8_t* prefix) noexcept;
+void encode_frame_length(std::uint32_t length, std::uint8_t* prefix) noexcept;
+
+}  // namespace tavrin_account

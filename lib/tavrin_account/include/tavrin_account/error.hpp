@@ -1,0 +1,68 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tavrin_account {
+
+// A failure reported by (or on the way to) the account service.
+class [[nodiscard]] Error {
+ public:
+  enum class Kind : std::uint8_t {
+    Communication,
+    NotImplemented,
+    InvalidParams,
+    PermissionDenied,
+    NoSuchUser,
+    NoSuchGroup,
+    NoSuchSecret,
+    NoSuchAuthMethod,
+    NotActivatedAuthMethod,
+    AllocHostId,
+    AlreadyExists,
+    Internal,
+  };
+  static constexpr std::size_t KIND_COUNT = 12;
+
+  [[nodiscard]] static Error communication(std::string text) { return Error(Kind::Communication, std::move(text)); }
+  [[nodiscard]] static Error not_implemented(std::string text) { return Error(Kind::NotImplemented, std::move(text)); }
+  [[nodiscard]] static Error invalid_params(std::string text) { return Error(Kind::InvalidParams, std::move(text)); }
+  [[nodiscard]] static Error permission_denied() { return Error(Kind::PermissionDenied); }
+  [[nodiscard]] static Error no_such_user() { return Error(Kind::NoSuchUser); }
+  [[nodiscard]] static Error no_such_group() { return Error(Kind::NoSuchGroup); }
+  [[nodiscard]] static Error no_such_secret() { return Error(Kind::NoSuchSecret); }
+  [[nodiscard]] static Error no_such_auth_method() { return Error(Kind::NoSuchAuthMethod); }
+  [[nodiscard]] static Error not_activated_auth_method() { return Error(Kind::NotActivatedAuthMethod); }
+  [[nodiscard]] static Error alloc_host_id() { return Error(Kind::AllocHostId); }
+  [[nodiscard]] static Error already_exists() { return Error(Kind::AlreadyExists); }
+  [[nodiscard]] static Error internal(std::string text) { return Error(Kind::Internal, std::move(text)); }
+
+  // Any case; the text is ignored for the cases that carry none. Used when
+  // decoding a case named on the wire.
+  [[nodiscard]] static Error of_kind(Kind kind, std::string text = {});
+
+  [[nodiscard]] Kind kind() const noexcept { return kind_; }
+  // Empty for the cases that carry no text.
+  [[nodiscard]] const std::string& text() const noexcept { return text_; }
+
+  [[nodiscard]] std::string display() const;
+  [[nodiscard]] std::string debug() const;
+
+  friend bool operator==(const Error&, const Error&) = default;
+
+ private:
+  explicit Error(Kind kind, std::string text = {}) : kind_(kind), text_(std::move(text)) {}
+
+  Kind kind_;
+  std::string text_;
+};
+
+// The case's name, as written on the wire.
+[[nodiscard]] std::string_view error_kind_name(Error::Kind kind) noexcept;
+[[nodiscard]] bool error_kind_has_text(Error::Kind kind) noexcept;
+[[nodiscard]] std::optional<Error::Kind> error_kind_from_name(std::string_view name) noexcept;
+
+}  // namespace tavrin_account

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "common/uuid.hpp"
+#include "tavrin_account/connection.hpp"
+#include "tavrin_account/error.hpp"
+
+namespace tavrin_account {
+
+struct SecurityFlags {
+  std::uint32_t bits = 0;
+  static constexpr std::uint32_t ENCRYPTED = 0x1, WRITE_PROTECTED = 0x2;
+
+  [[nodiscard]] bool contains(std::uint32_t flags) const { return (bits & flags) == flags; }
+  void insert(std::uint32_t flags) { bits |= flags; }
+  void remove(std::uint32_t flags) { bits &= ~flags; }
+  [[nodiscard]] bool empty() const { return bits == 0; }
+  friend bool operator==(const SecurityFlags&, const SecurityFlags&) = default;
+};
+
+// Why a flags text was refused.
+struct SecurityFlagsError {
+  enum class Kind : std::uint8_t { EmptyFlag, InvalidHexFlag, InvalidNamedFlag };
+  Kind kind = Kind::EmptyFlag;
+  std::string piece;  // the text after "0x", or the unknown name
+
+  [[nodiscard]] std::string display() const;
+  [[nodiscard]] std::string debug() const;
+  friend bool operator==(const SecurityFlagsError&, const SecurityFlagsError&) = default;
+};
+
+// Named flags joined by " | ", then any unnamed bits as one hex number.
+[[nodiscard]] std::string format_security_flags(SecurityFlags flags);
+[[nodiscard]] std::expected<SecurityFlags, SecurityFlagsError> parse_security_flags(std::string_view text);
+
+struct Secret {
+  std::string name;
+  std::vector<std::uint8_t> data;
+  SecurityFlags security_flags;
+  std::int64_t creation_time = 0;
+  std::int64_t expiration_time = 0;
+
+  friend bool operator==(const Secret&, const Secret&) = default;
+};
+
+struct GetSecretParams {
+  common::Uuid user;
+  std::string name;
+};
+
+struct SetSecretParams {
+  common::Uuid user;
+  Secret secret;
+};
+
+inline constexpr std::string_view GET_SECRET_METHOD = "GetSecret";
+inline constexpr std::string_view SET_SECRET_METHOD = "SetSecret";
+
+// JSON forms. The readers take the object form (members in any order,
+// unknown ones skipped) or the array form (fields in declaration order).
+[[nodiscard]] nlohmann::json secret_to_json(const Secret& secret);
+[[nodiscard]] std::expected<Secret, std::string> secret_from_json(const nlohmann::json& value);
+[[nodiscard]] nlohmann::json get_secret_params_to_json(const GetSecretParams& params);
+[[nodiscard]] std::expected<GetSecretParams, std::string> get_secret_params_from_json(const nlohmann::json& value);
+[[nodiscard]] nlohmann::json set_secret_params_to_json(const SetSecretParams& params);
+[[nodiscard]] std::expected<SetSecretParams, std::string> set_secret_params_from_json(const nlohmann::json& value);
+
+[[nodiscard]] std::expected<Secret, Error> get_secret(AccountConnection& connection, const common::Uuid& user,
+                                                      std::string_view name);
+[[nodiscard]] std::expected<void, Error> set_secret(AccountConnection& connection, const common::Uuid& user,
+                                                    const Secret& secret);
+
+}  // namespace tavrin_account

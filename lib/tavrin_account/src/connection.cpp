@@ -1,0 +1,114 @@
+#include "tavrin_account/connection.hpp"
+
+#include <sys/socket.h>
+#include <sys/uio.h>
+
+#include <array>
+#include <cerrno>
+#include <span>
+
+namespace tavrin_account {
+namespace {
+
+common::IoError write_zero() {
+  return common::IoError::with_message(common::ErrorKind::WriteZero, "failed to write whole buffer");
+}
+
+common::IoError unexpected_eof() {
+  return common::IoError::with_message(common::ErrorKind::UnexpectedEof, "failed to fill whole buffer");
+}
+
+// Sends every byte of both pieces, prefix and body, in as few system calls as
+// the socket allows.
+std::expected<void, common::IoError> send_all(int fd, std::span<const std::uint8_t> first,
+                                              std::span<const std::uint8_t> second) {
+  while (!first.empty() || !second.empty()) {
+    std::array<iovec, 2> pieces{};
+    std::size_t count = 0;
+    for (const auto piece : {first, second}) {
+      if (piece.empty()) continue;
+      pieces[count++] = iovec{const_cast<std::uint8_t*>(piece.data()), piece.size()};
+    }
+    msghdr message{};
+    message.msg_iov = pieces.data();
+    message.msg_iovlen = count;
+    const ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+    if (sent < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(common::IoError::last_os_error());
+    }
+    if (sent == 0) return std::unexpected(write_zero());
+    auto done = static_cast<std::size_t>(sent);
+    const std::size_t from_first = std::min(done, first.size());
+    first = first.subspan(from_first);
+    second = second.subspan(done - from_first);
+  }
+  return {};
+}
+
+std::expected<void, common::IoError> receive_exact(int fd, std::span<std::uint8_t> into) {
+  while (!into.empty()) {
+    const ssize_t got = ::recv(fd, into.data(), into.size(), 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(common::IoError::last_os_error());
+    }
+    if (got == 0) return std::unexpected(unexpected_eof());
+    into = into.subspan(static_cast<std::size_t>(got));
+  }
+  return {};
+}
+
+}  // namespace
+
+AccountConnection::AccountConnection(common::UniqueFd socket) : socket_(std::move(socket)) {
+  buffer_.reserve(INITIAL_BUFFER_CAPACITY);
+}
+
+std::uint32_t decode_frame_length(const std::uint8_t* prefix) noexcept {
+  return static_cast<std::uint32_t>(prefix[0]) | (static_cast<std::uint32_t>(prefix[1]) << 8U) |
+         (static_cast<std::uint32_t>(prefix[2]) << 16U) | (static_cast<std::uint32_t>(prefix[3]) << 24U);
+}
+
+void encode_frame_length(std::uint32_t length, std::uint8_t* prefix) noexcept {
+  for (std::size_t i = 0; i < FRAME_PREFIX_LENGTH; ++i) prefix[i] = static_cast<std::uint8_t>(length >> (8U * i));
+}
+
+std::expected<AccountConnection, common::IoError> connect_to_endpoint(std::string_view uri) {
+  auto endpoint = parse_endpoint_uri(uri);
+  if (!endpoint) return std::unexpected(std::move(endpoint).error());
+  auto address = make_socket_address(*endpoint);
+  if (!address) return std::unexpected(std::move(address).error());
+  common::UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!socket.valid()) return std::unexpected(common::IoError::last_os_error());
+  if (::connect(socket.get(), address->get(), address->length) != 0) {
+    const int code = errno;
+    socket.reset();
+    return std::unexpected(common::IoError::from_os_code(code));
+  }
+  return AccountConnection(std::move(socket));
+}
+
+std::expected<AccountConnection, common::IoError> connect_account_service() {
+  return connect_to_endpoint(resolve_endpoint_uri());
+}
+
+std::expected<void, common::IoError> exchange_message(AccountConnection& connection) {
+  std::vector<std::uint8_t>& buffer = connection.buffer();
+  if (buffer.size() > MAX_MESSAGE_LENGTH) {
+    return std::unexpected(common::IoError::from_kind(common::ErrorKind::FileTooLarge));
+  }
+  std::array<std::uint8_t, FRAME_PREFIX_LENGTH> prefix{};
+  encode_frame_length(static_cast<std::uint32_t>(buffer.size()), prefix.data());
+  if (auto sent = send_all(connection.socket(), prefix, buffer); !sent) return sent;
+
+  if (auto got = receive_exact(connection.socket(), prefix); !got) return got;
+  const std::uint32_t length = decode_frame_length(prefix.data());
+  if (length > MAX_MESSAGE_LENGTH) {
+    return std::unexpected(common::IoError::from_kind(common::ErrorKind::FileTooLarge));
+  }
+  buffer.resize(length);
+  return receive_exact(connection.socket(), buffer);
+}
+
+}  // namespace tavrin_account

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <array>
+#include <thread>
+
+#include "tavrin_account/connection.hpp"
+
+namespace tavrin_account {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Pair {
+  AccountConnection client;
+  common::UniqueFd peer;
+};
+
+Pair make_pair() {
+  std::array<int, 2> fds{};
+  EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds.data()), 0);
+  return Pair{AccountConnection(common::UniqueFd(fds[0])), common::UniqueFd(fds[1])};
+}
+
+Bytes frame(const Bytes& body, std::uint32_t announced) {
+  Bytes out(4);
+  encode_frame_length(announced, out.data());
+  out.insert(out.end(), body.begin(), body.end());
+  return out;
+}
+
+Bytes read_available(int fd, std::size_t at_most) {
+  Bytes out(at_most);
+  std::size_t got = 0;
+  while (got < at_most) {
+    const ssize_t n = ::recv(fd, out.data() + got, at_most - got, 0);
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  out.resize(got);
+  return out;
+}
+
+TEST(Connection, StartsWithRoomForASmallMessage) {
+  auto pair = make_pair();
+  EXPECT_TRUE(pair.client.buffer().empty());
+  EXPECT_GE(pair.client.buffer().capacity(), INITIAL_BUFFER_CAPACITY);
+}
+
+TEST(Connection, ExchangesFramesAtTheLimitsAndRefusesBeyondThem) {
+  struct Case {
+    std::size_t request_length;
+    Bytes reply;        // raw bytes the peer sends after reading
+    bool peer_closes;   // after sending the reply
+    std::string error;  // empty: success
+    Bytes expected_body;
+  };
+  const Bytes big_body(MAX_MESSAGE_LENGTH, 'x');
+  const std::vector<Case> cases = {
+      {3, frame({'o', 'k'}, 2), false, "", {'o', 'k'}},
+      {0, frame({}, 0), false, "", {}},
+      {MAX_MESSAGE_LENGTH, frame(big_body, MAX_MESSAGE_LENGTH), false, "", big_body},
+      {1, frame({}, MAX_MESSAGE_LENGTH + 1), false, "file too large", {}},
+      {1, {}, true, "failed to fill whole buffer", {}},
+      {1, {0x05, 0x00}, true, "failed to fill whole buffer", {}},
+      {1, frame({'a'}, 2), true, "failed to fill whole buffer", {}},
+  };
+  for (const auto& c : cases) {
+    auto pair = make_pair();
+    pair.client.buffer().assign(c.request_length, 'r');
+    std::thread peer([&] {
+      const Bytes got = read_available(pair.peer.get(), 4 + c.request_length);
+      EXPECT_EQ(got, frame(Bytes(c.request_length, 'r'), static_cast<std::uint32_t>(c.request_length)));
+      EXPECT_EQ(::send(pair.peer.get(), c.reply.data(), c.reply.size(), MSG_NOSIGNAL),
+                static_cast<ssize_t>(c.reply.size()));
+      if (c.peer_closes) pair.peer.reset();
+    });
+    const auto result = exchange_message(pair.client);
+    peer.join();
+    if (c.error.empty()) {
+      ASSERT_TRUE(result.has_value()) << result.error().display();
+      EXPECT_EQ(pair.client.buffer(), c.expected_body);
+    } else {
+      ASSERT_FALSE(result.has_value()) << c.request_length;
+      EXPECT_EQ(result.error().display(), c.error);
+    }
+  }
+}
+
+TEST(Connection, OversizeRequestIsRefusedBeforeAnythingIsSent) {
+  auto pair = make_pair();
+  pair.client.buffer().assign(MAX_MESSAGE_LENGTH + 1, 'x');
+  const auto result = exchange_message(pair.client);
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().kind(), common::ErrorKind::FileTooLarge);
+  EXPECT_EQ(result.error().display(), "file too large");
+  std::array<std::uint8_t, 1> probe{};
+  EXPECT_EQ(::recv(pair.peer.get(), probe.data(), probe.size(), MSG_DONTWAIT), -1);
+  EXPECT_EQ(errno, EAGAIN);
+}
+
+TEST(Connection, PeerGoneBeforeTheRequestIsABrokenPipeNotASignal) {
+  auto pair = make_pair();
+  pair.peer.reset();
+  pair.client.buffer().assign(10, 'x');
+  const auto result = exchange_message(pair.client);
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().kind(), common::ErrorKind::BrokenPipe);
+  EXPECT_EQ(result.error().os_code(), EPIPE);
+}
+
+TEST(Connection, FrameLengthIsLittleEndian) {
+  std::array<std::uint8_t, 4> prefix{};
+  encode_frame_length(135, prefix.data());
+  EXPECT_EQ(prefix, (std::array<std::uint8_t, 4>{0x87, 0, 0, 0}));
+  encode_frame_length(0x01020304, prefix.data());
+  EXPECT_EQ(prefix, (std::array<std::uint8_t, 4>{4, 3, 2, 1}));
+  EXPECT_EQ(decode_frame_length(prefix.data()), 0x01020304U);
+}
+
+}  // namespace
+}  // namespace tavrin_account

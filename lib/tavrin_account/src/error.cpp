@@ -1,0 +1,65 @@
+#include "tavrin_account/error.hpp"
+
+#include "common/quote.hpp"
+
+namespace tavrin_account {
+namespace {
+
+struct KindInfo {
+  std::string_view name;
+  std::string_view display;  // for the cases without text
+  bool has_text;
+};
+
+constexpr std::array<KindInfo, Error::KIND_COUNT> kKinds = {{
+    {"Communication", "", true},
+    {"NotImplemented", "", true},
+    {"InvalidParams", "", true},
+    {"PermissionDenied", "permission denied", false},
+    {"NoSuchUser", "no such user", false},
+    {"NoSuchGroup", "no such group", false},
+    {"NoSuchSecret", "no such secret", false},
+    {"NoSuchAuthMethod", "no such auth method", false},
+    {"NotActivatedAuthMethod", "the specified auth method is not activated for the user", false},
+    {"AllocHostId", "cannot allocate host id", false},
+    {"AlreadyExists", "already exists", false},
+    {"Internal", "", true},
+}};
+
+const KindInfo& info(Error::Kind kind) noexcept { return kKinds.at(static_cast<std::size_t>(kind)); }
+
+}  // namespace
+
+std::string_view error_kind_name(Error::Kind kind) noexcept { return info(kind).name; }
+
+bool error_kind_has_text(Error::Kind kind) noexcept { return info(kind).has_text; }
+
+std::optional<Error::Kind> error_kind_from_name(std::string_view name) noexcept {
+  for (std::size_t i = 0; i < kKinds.size(); ++i) {
+    if (kKinds[i].name == name) return static_cast<Error::Kind>(i);
+  }
+  return std::nullopt;
+}
+
+Error Error::of_kind(Kind kind, std::string text) {
+  if (!error_kind_has_text(kind)) text.clear();
+  return Error(kind, std::move(text));
+}
+
+std::string Error::display() const {
+  switch (kind_) {
+    case Kind::Communication: return "communication error: " + text_;
+    case Kind::NotImplemented: return "`" + text_ + "`: Not implemented";
+    case Kind::InvalidParams: return "invalid parameters: " + text_;
+    case Kind::Internal: return "internal error: " + text_;
+    default: return std::string(info(kind_).display);
+  }
+}
+
+std::string Error::debug() const {
+  std::string result(error_kind_name(kind_));
+  if (error_kind_has_text(kind_)) result += "(" + common::quoted(text_) + ")";
+  return result;
+}
+
+}  // namespace tavrin_account

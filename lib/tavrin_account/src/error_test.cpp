@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include "common/any_error.hpp"
+#include "tavrin_account/error.hpp"
+#include "tavrin_account/protocol.hpp"
+
+namespace tavrin_account {
+namespace {
+
+using json = nlohmann::json;
+
+TEST(Error, EveryCaseHasItsDisplayDebugAndWireForms) {
+  struct Case {
+    Error error;
+    std::string display;
+    std::string debug;
+    std::string wire;
+  };
+  const std::vector<Case> cases = {
+      {Error::communication("file too large"), "communication error: file too large",
+       R"(Communication("file too large"))", R"({"Communication":"file too large"})"},
+      {Error::not_implemented("Foo"), "`Foo`: Not implemented", R"(NotImplemented("Foo"))",
+       R"({"NotImplemented":"Foo"})"},
+      {Error::invalid_params("a\"b\n"), "invalid parameters: a\"b\n", R"(InvalidParams("a\"b\n"))",
+       R"({"InvalidParams":"a\"b\n"})"},
+      {Error::permission_denied(), "permission denied", "PermissionDenied", R"("PermissionDenied")"},
+      {Error::no_such_user(), "no such user", "NoSuchUser", R"("NoSuchUser")"},
+      {Error::no_such_group(), "no such group", "NoSuchGroup", R"("NoSuchGroup")"},
+      {Error::no_such_secret(), "no such secret", "NoSuchSecret", R"("NoSuchSecret")"},
+      {Error::no_such_auth_method(), "no such auth method", "NoSuchAuthMethod", R"("NoSuchAuthMethod")"},
+      {Error::not_activated_auth_method(), "the specified auth method is not activated for the user",
+       "NotActivatedAuthMethod", R"("NotActivatedAuthMethod")"},
+      {Error::alloc_host_id(), "cannot allocate host id", "AllocHostId", R"("AllocHostId")"},
+      {Error::already_exists(), "already exists", "AlreadyExists", R"("AlreadyExists")"},
+      {Error::internal("x\u0301"), "internal error: x\u0301", R"(Internal("x\u{301}"))", "{\"Internal\":\"x\u0301\"}"},
+  };
+  ASSERT_EQ(cases.size(), Error::KIND_COUNT);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const auto& c = cases[i];
+    EXPECT_EQ(static_cast<std::size_t>(c.error.kind()), i);
+    EXPECT_EQ(c.error.display(), c.display);
+    EXPECT_EQ(c.error.debug(), c.debug);
+    EXPECT_EQ(error_to_json(c.error).dump(), c.wire);
+    const auto back = error_from_json(json::parse(c.wire));
+    ASSERT_TRUE(back.has_value()) << back.error();
+    EXPECT_EQ(*back, c.error);
+    const common::AnyError carried(c.error);
+    EXPECT_EQ(carried.debug(), c.debug);
+  }
+}
+
+TEST(Error, DecodingAcceptsOnlyTheTwoWireForms) {
+  const std::string all_names =
+      "expected one of `Communication`, `NotImplemented`, `InvalidParams`, `PermissionDenied`, `NoSuchUser`, "
+      "`NoSuchGroup`, `NoSuchSecret`, `NoSuchAuthMethod`, `NotActivatedAuthMethod`, `AllocHostId`, "
+      "`AlreadyExists`, `Internal`";
+  struct Case {
+    std::string wire;
+    std::string expected;  // decoder message
+  };
+  const std::vector<Case> cases = {
+      {R"({"NoSuchUser":null})", ""},
+      {R"("Internal")", "invalid type: unit variant, expected newtype variant"},
+      {R"(5)", "invalid type: integer `5`, expected string or map"},
+      {R"(null)", "invalid type: null, expected string or map"},
+      {R"([])", "invalid type: sequence, expected string or map"},
+      {R"({"NoSuchUser":null,"Internal":"x"})", "invalid value: map, expected map with a single key"},
+      {R"({})", "invalid value: map, expected map with a single key"},
+      {R"("nosuchuser")", "unknown variant `nosuchuser`, " + all_names},
+      {R"({"Bogus":null})", "unknown variant `Bogus`, " + all_names},
+      {R"({"Internal":5})", "invalid type: integer `5`, expected a string"},
+      {R"({"Internal":null})", "invalid type: null, expected a string"},
+      {R"({"NoSuchUser":"x"})", "invalid type: string \"x\", expected unit"},
+  };
+  for (const auto& c : cases) {
+    const auto decoded = error_from_json(json::parse(c.wire));
+    if (c.expected.empty()) {
+      EXPECT_TRUE(decoded.has_value()) << c.wire;
+    } else {
+      ASSERT_FALSE(decoded.has_value()) << c.wire;
+      EXPECT_EQ(decoded.error(), c.expected) << c.wire;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tavrin_account

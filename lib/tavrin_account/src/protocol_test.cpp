@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include "tavrin_account/protocol.hpp"
+
+namespace tavrin_account {
+namespace {
+
+using json = nlohmann::json;
+
+std::span<const std::uint8_t> bytes_of(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+std::string text_of(const std::vector<std::uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
+
+std::string nested(std::size_t levels, std::string_view inner = "") {
+  return std::string(levels, '[') + std::string(inner) + std::string(levels, ']');
+}
+
+TEST(Protocol, RequestsAreCompactSortedAndEscaped) {
+  struct Case {
+    std::string method;
+    json params;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"GetSecret", json::object({{"user", "u"}, {"name", "n"}}),
+       R"({"method":"GetSecret","params":{"name":"n","user":"u"}})"},
+      {"M", json::object({{"b", 1}, {"a", json::array({3, -2, 0})}, {"ab", nullptr}, {"B", true}}),
+       R"({"method":"M","params":{"B":true,"a":[3,-2,0],"ab":null,"b":1}})"},
+      {"M", json("q\"b\\s/\b\f\n\r\t\x01\x1f\x7f \xc3\xa9"),
+       "{\"method\":\"M\",\"params\":\"q\\\"b\\\\s/\\b\\f\\n\\r\\t\\u0001\\u001f\x7f \xc3\xa9\"}"},
+      {"M", json::object({{"\xc3\xa9", 1}, {"z", 2}}), "{\"method\":\"M\",\"params\":{\"z\":2,\"\xc3\xa9\":1}}"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::uint8_t> out = {'o', 'l', 'd'};
+    ASSERT_TRUE(write_request(out, c.method, c.params).has_value());
+    EXPECT_EQ(text_of(out), c.expected);
+  }
+  std::vector<std::uint8_t> out;
+  const auto refused = write_request(out, "M", json("\xff"));
+  ASSERT_FALSE(refused.has_value());
+  EXPECT_NE(refused.error().find("UTF-8"), std::string::npos) << refused.error();
+  EXPECT_TRUE(out.empty());
+}
+
+TEST(Protocol, ResponsesDecodeStrictly) {
+  struct Case {
+    std::string body;
+    std::optional<Response> expected;  // nullopt: failure whose message holds `fragment`
+    std::string fragment;
+  };
+  const std::vector<Case> cases = {
+      {R"({"success":true,"value":null})", Response{true, nullptr}, ""},
+      {R"({"value":null,"x":{"y":[1,{"z":2}]},"success":true})", Response{true, nullptr}, ""},
+      {" \t\r\n[false, {\"a\": [1]}] \n", Response{false, json::object({{"a", json::array({1})}})}, ""},
+      {R"({"extra":1,"extra":2,"success":false,"value":"NoSuchUser"})", Response{false, "NoSuchUser"}, ""},
+      {R"([true])", std::nullopt, "invalid length 1, expected struct Response with 2 elements"},
+      {R"([])", std::nullopt, "invalid length 0, expected struct Response with 2 elements"},
+      {R"([true,null,1])", std::nullopt, "trailing characters at line 1 column"},
+      {R"({"success":true,"value":null}{})", std::nullopt, "expected end of input"},
+      {R"({"success":true,"value":null} x)", std::nullopt, "line 1, column 31"},
+      {"", std::nullopt, "unexpected end of input"},
+      {R"(5)", std::nullopt, "invalid type: integer `5`, expected struct Response at line 1 column 1"},
+      {R"("s")", std::nullopt, "invalid type: string \"s\", expected struct Response"},
+      {R"({"success":true})", std::nullopt, "missing field `value`"},
+      {R"({"value":1})", std::nullopt, "missing field `success`"},
+      {R"({"success":true,"success":true,"value":1})", std::nullopt, "duplicate field `success`"},
+      {R"({"success":true,"value":1,"value":1})", std::nullopt, "duplicate field `value`"},
+      {R"({"success":1,"value":1})", std::nullopt, "invalid type: integer `1`, expected a boolean"},
+      {R"({"success":[],"value":1})", std::nullopt, "invalid type: sequence, expected a boolean"},
+      {"{\n\"success\":true,\n\"value\":{\"a\":1,\"a\":2}}", std::nullopt, "duplicate key `a` at line 3 column"},
+      {R"({"success":true,"value":"\ud800"})", std::nullopt, "surrogate"},
+  };
+  for (const auto& c : cases) {
+    const auto decoded = decode_response(bytes_of(c.body));
+    if (c.expected) {
+      ASSERT_TRUE(decoded.has_value()) << c.body << ": " << decoded.error();
+      EXPECT_EQ(decoded->success, c.expected->success) << c.body;
+      EXPECT_EQ(decoded->value, c.expected->value) << c.body;
+    } else {
+      ASSERT_FALSE(decoded.has_value()) << c.body;
+      EXPECT_NE(decoded.error().find(c.fragment), std::string::npos) << c.body << ": " << decoded.error();
+    }
+  }
+}
+
+TEST(Protocol, NestingStopsAt128LevelsWithoutRecursing) {
+  // The reply object itself is the first level.
+  const auto reply = [](std::size_t levels) { return R"({"success":true,"value":)" + nested(levels - 1) + "}"; };
+  EXPECT_TRUE(decode_response(bytes_of(reply(127))).has_value());
+  EXPECT_TRUE(decode_response(bytes_of(R"({"x":)" + nested(126) + R"(,"success":true,"value":0})")).has_value());
+  const auto too_deep = decode_response(bytes_of(reply(128)));
+  ASSERT_FALSE(too_deep.has_value());
+  EXPECT_NE(too_deep.error().find("recursion limit exceeded"), std::string::npos);
+  EXPECT_FALSE(decode_response(bytes_of(R"({"x":)" + nested(127) + R"(,"success":true,"value":0})")).has_value());
+  EXPECT_FALSE(decode_response(bytes_of(std::string(1'000'000, '['))).has_value());
+  EXPECT_FALSE(decode_response(bytes_of(std::string(1'000'000, '{'))).has_value());
+}
+
+TEST(Protocol, RequestsDecodeForTheDaemon) {
+  const auto request = decode_request(bytes_of(R"({"params":{"a":1},"method":"GetSecret"})"));
+  ASSERT_TRUE(request.has_value()) << request.error();
+  EXPECT_EQ(request->method, "GetSecret");
+  EXPECT_EQ(request->params, json::object({{"a", 1}}));
+  const auto bad = decode_request(bytes_of(R"({"method":5,"params":null})"));
+  ASSERT_FALSE(bad.has_value());
+  EXPECT_NE(bad.error().find("expected a string"), std::string::npos);
+  const auto not_struct = decode_request(bytes_of("true"));
+  ASSERT_FALSE(not_struct.has_value());
+  EXPECT_NE(not_struct.error().find("expected struct Request"), std::string::npos);
+}
+
+TEST(Protocol, ResponsesAreWrittenInTheirOneForm) {
+  std::vector<std::uint8_t> out;
+  ASSERT_TRUE(write_response(out, true, nullptr).has_value());
+  EXPECT_EQ(text_of(out), R"({"success":true,"value":null})");
+  EXPECT_EQ(out.size(), 29U);
+  ASSERT_TRUE(write_response(out, false, error_to_json(Error::no_such_secret())).has_value());
+  EXPECT_EQ(text_of(out), R"({"success":false,"value":"NoSuchSecret"})");
+  EXPECT_EQ(out.size(), 40U);
+}
+
+}  // namespace
+}  // namespace tavrin_account
