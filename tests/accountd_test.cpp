@@ -1,0 +1,163 @@
+// The development daemon as its clients see it: secrets round-trip and
+// persist, many clients are served at once, and broken clients hurt nobody.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "fake_daemon.hpp"
+#include "run_process.hpp"
+#include "tavrin_account/connection.hpp"
+#include "tavrin_account/protocol.hpp"
+#include "tavrin_account/secrets.hpp"
+
+namespace {
+
+using tavrin_account::Error;
+using tavrin_account::Secret;
+using test_support::RunningAccountd;
+
+const common::Uuid kUser = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
+const common::Uuid kOther = *common::parse_uuid("00000000-0000-4000-8000-000000000002");
+
+tavrin_account::AccountConnection connect(const RunningAccountd& daemon) {
+  auto connection = tavrin_account::connect_to_endpoint(daemon.uri());
+  if (!connection) ADD_FAILURE() << connection.error().display();
+  return std::move(*connection);
+}
+
+// Sends raw bytes on a new connection and returns the reply frame, or what
+// came before the daemon closed the connection.
+std::string raw_exchange(const RunningAccountd& daemon, std::string_view bytes) {
+  auto connection = connect(daemon);
+  (void)::send(connection.socket(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+  std::string got;
+  std::array<char, 4096> chunk{};
+  while (got.size() < 4 ||
+         got.size() < 4 + tavrin_account::decode_frame_length(reinterpret_cast<const std::uint8_t*>(got.data()))) {
+    const ssize_t n = ::recv(connection.socket(), chunk.data(), chunk.size(), 0);
+    if (n <= 0) break;
+    got.append(chunk.data(), static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+std::string frame(std::string_view body) {
+  std::string out(4, '\0');
+  tavrin_account::encode_frame_length(static_cast<std::uint32_t>(body.size()),
+                                      reinterpret_cast<std::uint8_t*>(out.data()));
+  return out + std::string(body);
+}
+
+TEST(Accountd, SecretsRoundTripAndSurviveARestart) {
+  const std::string directory = test_support::make_temp_directory("accountd-store");
+  const std::string store = directory + "/secrets.db";
+  const std::vector<Secret> secrets = {
+      {"org.norvalex.os.account.auth.password/Password", {'$', 'a', 'r', 'g'}, {0x2}, 0, INT64_MAX},
+      {"org.norvalex.os.account.auth.password/MasterKey", {}, {0x13}, INT64_MIN, -1},
+      {"\xc3\xa9\n\"", std::vector<std::uint8_t>(30'000, 0xff), {0}, 1, 2},
+  };
+  {
+    RunningAccountd daemon(ACCOUNTD_BIN, store);
+    ASSERT_TRUE(daemon.ready()) << daemon.log();
+    struct stat info {};
+    ASSERT_EQ(::stat(daemon.socket_path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600U);
+    auto connection = connect(daemon);
+    for (const auto& secret : secrets) ASSERT_TRUE(tavrin_account::set_secret(connection, kUser, secret).has_value());
+    const Secret replaced{secrets[0].name, {'n', 'e', 'w'}, {0x2}, 0, INT64_MAX};
+    ASSERT_TRUE(tavrin_account::set_secret(connection, kUser, replaced).has_value());
+    EXPECT_EQ(tavrin_account::get_secret(connection, kUser, secrets[0].name).value(), replaced);
+    EXPECT_EQ(tavrin_account::get_secret(connection, kOther, secrets[0].name).error(), Error::no_such_secret());
+    EXPECT_EQ(daemon.stop(SIGTERM), 0);
+    EXPECT_FALSE(std::filesystem::exists(daemon.socket_path()));
+    const std::string log = daemon.log();
+    EXPECT_NE(
+        log.find(
+            R"("SetSecret" user=2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10 name="org.norvalex.os.account.auth.password/Password" -> ok)"),
+        std::string::npos)
+        << log;
+    EXPECT_NE(log.find("-> NoSuchSecret"), std::string::npos);
+    EXPECT_EQ(log.find("$arg"), std::string::npos);  // no secret data
+  }
+  RunningAccountd again(ACCOUNTD_BIN, store);
+  ASSERT_TRUE(again.ready()) << again.log();
+  auto connection = connect(again);
+  EXPECT_EQ(tavrin_account::get_secret(connection, kUser, secrets[0].name)->data,
+            (std::vector<std::uint8_t>{'n', 'e', 'w'}));
+  for (std::size_t i = 1; i < secrets.size(); ++i) {
+    EXPECT_EQ(tavrin_account::get_secret(connection, kUser, secrets[i].name).value(), secrets[i]);
+  }
+  std::filesystem::remove_all(directory);
+}
+
+TEST(Accountd, ServesManyClientsAtOnceBesideSilentAndBrokenOnes) {
+  RunningAccountd daemon(ACCOUNTD_BIN, std::nullopt);
+  ASSERT_TRUE(daemon.ready()) << daemon.log();
+  // A silent client and one stuck half way through a frame stay connected
+  // throughout.
+  auto silent = connect(daemon);
+  auto half = connect(daemon);
+  ASSERT_EQ(::send(half.socket(), "\x40\0\0\0{\"meth", 10, MSG_NOSIGNAL), 10);
+
+  std::atomic<int> good{0};
+  std::vector<std::thread> clients;
+  for (int t = 0; t < 8; ++t) {
+    clients.emplace_back([&, t] {
+      auto connection = tavrin_account::connect_to_endpoint(daemon.uri());
+      if (!connection) return;
+      for (int i = 0; i < 25; ++i) {
+        const Secret secret{"s" + std::to_string(t), {static_cast<std::uint8_t>(i)}, {0x2}, t, i};
+        if (!tavrin_account::set_secret(*connection, kUser, secret)) return;
+        if (tavrin_account::get_secret(*connection, kUser, secret.name) != secret) return;
+      }
+      ++good;
+    });
+  }
+  for (auto& client : clients) client.join();
+  EXPECT_EQ(good.load(), 8);
+
+  // Oversize frames end their own connection only; bad requests get replies.
+  EXPECT_EQ(raw_exchange(daemon, std::string("\x01\x00\x02\x00", 4)), "");
+  const std::string bad = raw_exchange(daemon, frame("nonsense"));
+  EXPECT_TRUE(bad.find(R"({"success":false,"value":{"InvalidParams":"parse error)") == 4) << bad;
+  const std::string other = raw_exchange(daemon, frame(R"({"method":"ListUsers","params":null})"));
+  EXPECT_EQ(other, frame(R"({"success":false,"value":{"NotImplemented":"ListUsers"}})"));
+
+  auto connection = connect(daemon);
+  EXPECT_TRUE(tavrin_account::set_secret(connection, kOther, Secret{.name = "x"}).has_value());
+  EXPECT_EQ(daemon.stop(SIGINT), 0);
+  EXPECT_NE(daemon.log().find("dropped: frame of 131073 bytes is too large"), std::string::npos) << daemon.log();
+}
+
+TEST(Accountd, CommandLineIsExplainedAndChecked) {
+  const auto help = test_support::run_process(ACCOUNTD_BIN, {.args = {"--help"}});
+  EXPECT_EQ(help.exit_status, 0);
+  EXPECT_NE(help.out.find("--endpoint URI"), std::string::npos);
+  const auto bad = test_support::run_process(ACCOUNTD_BIN, {.args = {"--store"}});
+  EXPECT_EQ(bad.exit_status, 1);
+  EXPECT_NE(bad.err.find("option --store needs a value"), std::string::npos);
+  const auto bad_uri = test_support::run_process(ACCOUNTD_BIN, {.args = {"--endpoint", "unix://x", "--memory"}});
+  EXPECT_EQ(bad_uri.exit_status, 1);
+  EXPECT_NE(bad_uri.err.find("address not available"), std::string::npos);
+}
+
+TEST(Accountd, ListensOnAbstractNamesAndRefusesToStealALiveSocket) {
+  RunningAccountd daemon(ACCOUNTD_BIN, std::nullopt, "unix://@accountd-test-" + std::to_string(::getpid()));
+  ASSERT_TRUE(daemon.ready()) << daemon.log();
+  auto connection = connect(daemon);
+  EXPECT_EQ(tavrin_account::get_secret(connection, kUser, "x").error(), Error::no_such_secret());
+
+  RunningAccountd first(ACCOUNTD_BIN, std::nullopt);
+  ASSERT_TRUE(first.ready());
+  const auto second = test_support::run_process(ACCOUNTD_BIN, {.args = {"--endpoint", first.uri(), "--memory"}});
+  EXPECT_EQ(second.exit_status, 1);
+  EXPECT_NE(second.err.find("another daemon is listening"), std::string::npos) << second.err;
+  auto still = connect(first);
+  EXPECT_EQ(tavrin_account::get_secret(still, kUser, "x").error(), Error::no_such_secret());
+}
+
+}  // namespace

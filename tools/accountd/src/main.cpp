@@ -1,0 +1,60 @@
+// The development account daemon.
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "common/fd_io.hpp"
+#include "listener.hpp"
+#include "options.hpp"
+#include "server.hpp"
+
+namespace {
+
+void log_line(std::string_view text) {
+  // A closed standard error must not stop the daemon.
+  (void)common::write_all(STDERR_FILENO, "accountd: " + std::string(text) + "\n");
+}
+
+int fail(std::string_view text) {
+  log_line(text);
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string_view> args(argv + 1, argv + argc);
+  auto options = accountd::parse_options(args);
+  if (!options) {
+    log_line(options.error());
+    (void)common::write_all(STDERR_FILENO, "Try `accountd --help`.\n");
+    return 1;
+  }
+  if (options->help) return common::write_all(STDOUT_FILENO, accountd::usage()) ? 0 : 1;
+
+  // The stop signals are taken only between requests, through the event loop.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGINT);
+  if (sigprocmask(SIG_BLOCK, &stop_signals, nullptr) != 0) return fail("cannot block signals");
+  const common::UniqueFd stop_fd(signalfd(-1, &stop_signals, SFD_CLOEXEC));
+  if (!stop_fd.valid()) return fail("cannot watch signals");
+  ::signal(SIGPIPE, SIG_IGN);
+
+  auto endpoint = tavrin_account::parse_endpoint_uri(options->endpoint);
+  if (!endpoint) return fail("endpoint " + options->endpoint + ": " + endpoint.error().display());
+  auto store =
+      options->store_path ? accountd::SecretStore::open(*options->store_path) : accountd::SecretStore::open_in_memory();
+  if (!store) return fail(store.error());
+  auto listener = accountd::Listener::open(*endpoint);
+  if (!listener) return fail(listener.error());
+
+  log_line("listening on " + options->endpoint);
+  accountd::serve(*listener, stop_fd.get(), *store, log_line);
+  log_line("stopped");
+  return 0;
+}

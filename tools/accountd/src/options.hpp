@@ -1,0 +1,20 @@
+#pragma once
+
+#include <expected>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace accountd {
+
+struct Options {
+  std::string endpoint;
+  std::optional<std::string> store_path;  // nullopt: a throw-away store in memory
+  bool help = false;
+};
+
+[[nodiscard]] std::expected<Options, std::string> parse_options(std::span<const std::string_view> args);
+[[nodiscard]] std::string usage();
+
+}  // namespace accountd

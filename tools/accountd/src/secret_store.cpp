@@ -1,0 +1,124 @@
+#include "secret_store.hpp"
+
+#include <sqlite3.h>
+
+namespace accountd {
+namespace {
+
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS secrets ("
+    " user BLOB NOT NULL,"
+    " name BLOB NOT NULL,"
+    " data BLOB NOT NULL,"
+    " security_flags INTEGER NOT NULL,"
+    " creation_time INTEGER NOT NULL,"
+    " expiration_time INTEGER NOT NULL,"
+    " PRIMARY KEY (user, name)) WITHOUT ROWID";
+
+constexpr const char* kSelect =
+    "SELECT name, data, security_flags, creation_time, expiration_time FROM secrets WHERE user = ?1 AND name = ?2";
+
+constexpr const char* kUpsert =
+    "INSERT INTO secrets (user, name, data, security_flags, creation_time, expiration_time)"
+    " VALUES (?1, ?2, ?3, ?4, ?5, ?6)"
+    " ON CONFLICT (user, name) DO UPDATE SET data = excluded.data, security_flags = excluded.security_flags,"
+    " creation_time = excluded.creation_time, expiration_time = excluded.expiration_time";
+
+std::string failure(sqlite3* db, std::string_view what) {
+  return std::string(what) + ": " + (db != nullptr ? sqlite3_errmsg(db) : "out of memory");
+}
+
+// An empty blob must still be bound as a blob, not as NULL.
+int bind_bytes(sqlite3_stmt* statement, int index, const void* data, std::size_t size) {
+  static constexpr char kNothing = 0;
+  return sqlite3_bind_blob64(statement, index, size == 0 ? &kNothing : data, size, SQLITE_STATIC);
+}
+
+// Resets the statement whatever way the caller leaves.
+struct ResetOnExit {
+  sqlite3_stmt* statement;
+  ~ResetOnExit() {
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+  }
+};
+
+}  // namespace
+
+void SecretStore::DatabaseCloser::operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+void SecretStore::StatementFinalizer::operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+
+std::expected<SecretStore, std::string> SecretStore::open(const std::string& path) { return open_with(path, true); }
+
+std::expected<SecretStore, std::string> SecretStore::open_in_memory() { return open_with(":memory:", false); }
+
+std::expected<SecretStore, std::string> SecretStore::open_with(const std::string& path, bool durable) {
+  SecretStore store;
+  sqlite3* raw = nullptr;
+  const int opened =
+      sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  store.db_.reset(raw);
+  if (opened != SQLITE_OK) return std::unexpected(failure(raw, "cannot open the store " + path));
+  sqlite3_busy_timeout(raw, 5000);
+  // WAL with full sync: a commit is on disk before it returns, and a torn
+  // write is rolled back on the next open.
+  const char* setup = durable ? "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;" : "";
+  for (const char* sql : {setup, kSchema}) {
+    if (sqlite3_exec(raw, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+      return std::unexpected(failure(raw, "cannot prepare the store " + path));
+    }
+  }
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v3(raw, kSelect, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
+    return std::unexpected(failure(raw, "cannot prepare a query"));
+  }
+  store.select_.reset(statement);
+  if (sqlite3_prepare_v3(raw, kUpsert, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
+    return std::unexpected(failure(raw, "cannot prepare a query"));
+  }
+  store.upsert_.reset(statement);
+  return store;
+}
+
+std::expected<std::optional<tavrin_account::Secret>, std::string> SecretStore::get(const common::Uuid& user,
+                                                                                   std::string_view name) {
+  sqlite3_stmt* statement = select_.get();
+  const ResetOnExit reset{statement};
+  if (bind_bytes(statement, 1, user.bytes.data(), user.bytes.size()) != SQLITE_OK ||
+      bind_bytes(statement, 2, name.data(), name.size()) != SQLITE_OK) {
+    return std::unexpected(failure(db_.get(), "cannot read a secret"));
+  }
+  const int step = sqlite3_step(statement);
+  if (step == SQLITE_DONE) return std::nullopt;
+  if (step != SQLITE_ROW) return std::unexpected(failure(db_.get(), "cannot read a secret"));
+  const auto column_bytes = [&](int column) {
+    const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, column));
+    const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
+    return data == nullptr ? std::vector<std::uint8_t>{} : std::vector<std::uint8_t>(data, data + size);
+  };
+  const auto name_bytes = column_bytes(0);
+  tavrin_account::Secret secret;
+  secret.name.assign(name_bytes.begin(), name_bytes.end());
+  secret.data = column_bytes(1);
+  secret.security_flags.bits = static_cast<std::uint32_t>(sqlite3_column_int64(statement, 2));
+  secret.creation_time = sqlite3_column_int64(statement, 3);
+  secret.expiration_time = sqlite3_column_int64(statement, 4);
+  return secret;
+}
+
+std::expected<void, std::string> SecretStore::put(const common::Uuid& user, const tavrin_account::Secret& secret) {
+  sqlite3_stmt* statement = upsert_.get();
+  const ResetOnExit reset{statement};
+  if (bind_bytes(statement, 1, user.bytes.data(), user.bytes.size()) != SQLITE_OK ||
+      bind_bytes(statement, 2, secret.name.data(), secret.name.size()) != SQLITE_OK ||
+      bind_bytes(statement, 3, secret.data.data(), secret.data.size()) != SQLITE_OK ||
+      sqlite3_bind_int64(statement, 4, secret.security_flags.bits) != SQLITE_OK ||
+      sqlite3_bind_int64(statement, 5, secret.creation_time) != SQLITE_OK ||
+      sqlite3_bind_int64(statement, 6, secret.expiration_time) != SQLITE_OK) {
+    return std::unexpected(failure(db_.get(), "cannot write a secret"));
+  }
+  if (sqlite3_step(statement) != SQLITE_DONE) return std::unexpected(failure(db_.get(), "cannot write a secret"));
+  return {};
+}
+
+}  // namespace accountd

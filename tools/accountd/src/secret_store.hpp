@@ -1,0 +1,46 @@
+#pragma once
+
+#include <expected>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/uuid.hpp"
+#include "tavrin_account/secrets.hpp"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace accountd {
+
+// Users' secrets in SQLite. Each put is one committed transaction, synced to
+// disk before it returns, so a crash never leaves half a secret behind.
+class SecretStore {
+ public:
+  [[nodiscard]] static std::expected<SecretStore, std::string> open(const std::string& path);
+  [[nodiscard]] static std::expected<SecretStore, std::string> open_in_memory();
+
+  [[nodiscard]] std::expected<std::optional<tavrin_account::Secret>, std::string> get(const common::Uuid& user,
+                                                                                      std::string_view name);
+  [[nodiscard]] std::expected<void, std::string> put(const common::Uuid& user, const tavrin_account::Secret& secret);
+
+ private:
+  struct DatabaseCloser {
+    void operator()(sqlite3* db) const;
+  };
+  struct StatementFinalizer {
+    void operator()(sqlite3_stmt* statement) const;
+  };
+  using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
+  using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
+  [[nodiscard]] static std::expected<SecretStore, std::string> open_with(const std::string& path, bool durable);
+
+  // Declared after the database so that they are finalized before it closes.
+  Database db_;
+  Statement select_;
+  Statement upsert_;
+};
+
+}  // namespace accountd
