@@ -1,15 +1,56 @@
 #include "auth_password/cli_mode.hpp"
 
-#include "common/message_error.hpp"
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "auth_password/backend/operations.hpp"
+#include "common/fd_io.hpp"
+#include "prompt/password_prompt.hpp"
 
 namespace auth_password {
+namespace {
 
-Outcome CliMode::authenticate(ModeArguments /*arguments*/) {
-  return std::unexpected(common::MessageError("not yet implemented"));
+// Ends the process with status 1 after telling the person why. Callers let
+// every secret go out of scope first: nothing after this point wipes them.
+[[noreturn]] void refuse(std::string_view message) {
+  (void)common::write_all(STDERR_FILENO, message);
+  std::exit(1);
 }
 
-Outcome CliMode::update(ModeArguments /*arguments*/) {
-  return std::unexpected(common::MessageError("not yet implemented"));
+}  // namespace
+
+Outcome CliMode::authenticate(ModeArguments arguments) {
+  bool accepted = false;
+  {
+    auto password = prompt::interact(prompt::PasswordPrompt().with_prompt("Password").with_allow_empty(true));
+    if (!password) return std::unexpected(std::move(password).error());
+    // A wrong password, a missing or unusable hash and an unreachable account
+    // service must look the same to whoever is typing.
+    const auto matches = backend::check_password(arguments.user_uuid, password->bytes());
+    accepted = matches.has_value() && *matches;
+  }
+  if (!accepted) refuse("Sorry.\n");
+  return {};
+}
+
+Outcome CliMode::update(ModeArguments arguments) {
+  std::string failure;
+  {
+    auto old_password = prompt::interact(prompt::PasswordPrompt().with_prompt("Old Password").with_allow_empty(true));
+    if (!old_password) return std::unexpected(std::move(old_password).error());
+    auto new_password = prompt::interact(prompt::PasswordPrompt()
+                                             .with_prompt("New Password")
+                                             .with_allow_empty(true)
+                                             .with_confirmation("Confirm password", "Passwords mismatching"));
+    if (!new_password) return std::unexpected(std::move(new_password).error());
+
+    auto changed = backend::change_password(arguments.user_uuid, old_password->bytes(), new_password->bytes());
+    if (changed) return {};
+    failure = "Unable to update user password: " + changed.error().display() + "\n";
+  }
+  refuse(failure);
 }
 
 }  // namespace auth_password

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <string_view>
+
+#include "common/any_error.hpp"
+#include "common/uuid.hpp"
+
+namespace auth_password::backend {
+
+// The two secrets this method keeps for each user.
+inline constexpr std::string_view PASSWORD_SECRET_NAME = "org.norvalex.os.account.auth.password/Password";
+inline constexpr std::string_view MASTER_KEY_SECRET_NAME = "org.norvalex.os.account.auth.password/MasterKey";
+
+// True when the password matches the user's stored hash, false when it does
+// not; an error only when the question cannot be answered. Reads nothing but
+// the password secret.
+[[nodiscard]] std::expected<bool, common::AnyError> check_password(const common::Uuid& user,
+                                                                   std::span<const std::uint8_t> password);
+
+// Seals the user's master key (a new one if the user has none) under the new
+// password and stores it, then stores the new password's hash. The old
+// password only has to open the existing master key. Returns after both
+// writes, or with the first error met.
+[[nodiscard]] std::expected<void, common::AnyError> change_password(const common::Uuid& user,
+                                                                    std::span<const std::uint8_t> old_password,
+                                                                    std::span<const std::uint8_t> new_password);
+
+}  // namespace auth_password::backend
