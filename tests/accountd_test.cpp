@@ -110,7 +110,8 @@ TEST(Accountd, ServesManyClientsAtOnceBesideSilentAndBrokenOnes) {
       auto connection = tavrin_account::connect_to_endpoint(daemon.uri());
       if (!connection) return;
       for (int i = 0; i < 25; ++i) {
-        const Secret secret{"s" + std::to_string(t), {static_cast<std::uint8_t>(i)}, {0x2}, t, i};
+        Secret secret{std::to_string(t), {static_cast<std::uint8_t>(i)}, {0x2}, t, i};
+        secret.name += ".secret";
         if (!tavrin_account::set_secret(*connection, kUser, secret)) return;
         if (tavrin_account::get_secret(*connection, kUser, secret.name) != secret) return;
       }

@@ -45,29 +45,34 @@ TEST(Endpoint, UrisParseByExactByteRules) {
 }
 
 TEST(Endpoint, SocketAddressesHaveExactLengthsAndLimits) {
+  const std::string name107(107, 'a');
+  const std::string name108(108, 'a');
+  const std::string path107 = "/" + std::string(106, 'p');
+  const std::string path108 = "/" + std::string(107, 'p');
+  const std::string zero_inside("/a\0b", 4);
+  // The zero byte is found before the length is looked at.
+  const std::string zero_and_long = std::string("/\0", 2) + std::string(200, 'p');
   struct Case {
-    EndpointAddress endpoint;
-    socklen_t length;     // 0: refused
-    std::string refusal;  // display text when refused
+    Kind kind;
+    std::string_view bytes;
+    socklen_t length;          // 0: refused
+    std::string_view refusal;  // display text when refused
   };
-  const std::vector<Case> cases = {
-      {{Kind::Abstract, "verified:org.norvalex.os/accountd"}, 36, ""},
-      {{Kind::Abstract, ""}, 3, ""},
-      {{Kind::Abstract, std::string(107, 'a')}, 110, ""},
-      {{Kind::Abstract, std::string(108, 'a')}, 0, "abstract socket name must be shorter than SUN_LEN"},
-      {{Kind::Pathname, "/run/acct.sock"}, 17, ""},
-      {{Kind::Pathname, "/" + std::string(106, 'p')}, 110, ""},
-      {{Kind::Pathname, "/" + std::string(107, 'p')}, 0, "path must be shorter than SUN_LEN"},
-      {{Kind::Pathname, std::string("/a\0b", 4)}, 0, "paths must not contain interior null bytes"},
-      // The zero byte is found before the length is looked at.
-      {{Kind::Pathname, std::string("/\0", 2) + std::string(200, 'p')},
-       0,
-       "paths must not contain interior null bytes"},
+  const Case cases[] = {
+      {Kind::Abstract, "verified:org.norvalex.os/accountd", 36, ""},
+      {Kind::Abstract, "", 3, ""},
+      {Kind::Abstract, name107, 110, ""},
+      {Kind::Abstract, name108, 0, "abstract socket name must be shorter than SUN_LEN"},
+      {Kind::Pathname, "/run/acct.sock", 17, ""},
+      {Kind::Pathname, path107, 110, ""},
+      {Kind::Pathname, path108, 0, "path must be shorter than SUN_LEN"},
+      {Kind::Pathname, zero_inside, 0, "paths must not contain interior null bytes"},
+      {Kind::Pathname, zero_and_long, 0, "paths must not contain interior null bytes"},
   };
   for (const auto& c : cases) {
-    const auto address = make_socket_address(c.endpoint);
+    const auto address = make_socket_address(EndpointAddress{c.kind, std::string(c.bytes)});
     if (c.length == 0) {
-      ASSERT_FALSE(address.has_value()) << c.endpoint.bytes.size();
+      ASSERT_FALSE(address.has_value()) << c.bytes.size();
       EXPECT_EQ(address.error().kind(), common::ErrorKind::InvalidInput);
       EXPECT_EQ(address.error().display(), c.refusal);
       continue;
@@ -76,11 +81,11 @@ TEST(Endpoint, SocketAddressesHaveExactLengthsAndLimits) {
     EXPECT_EQ(address->length, c.length);
     EXPECT_EQ(address->address.sun_family, AF_UNIX);
     const char* path = address->address.sun_path;
-    if (c.endpoint.kind == Kind::Abstract) {
+    if (c.kind == Kind::Abstract) {
       EXPECT_EQ(path[0], '\0');
-      EXPECT_EQ(std::string(path + 1, c.endpoint.bytes.size()), c.endpoint.bytes);
+      EXPECT_EQ(std::string_view(path + 1, c.bytes.size()), c.bytes);
     } else {
-      EXPECT_EQ(std::string(path), c.endpoint.bytes);
+      EXPECT_EQ(std::string_view(path), c.bytes);
     }
   }
 }

@@ -58,7 +58,11 @@ std::string Error::display() const {
 
 std::string Error::debug() const {
   std::string result(error_kind_name(kind_));
-  if (error_kind_has_text(kind_)) result += "(" + common::quoted(text_) + ")";
+  if (error_kind_has_text(kind_)) {
+    result += '(';
+    result += common::quoted(text_);
+    result += ')';
+  }
   return result;
 }
 

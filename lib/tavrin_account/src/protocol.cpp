@@ -64,10 +64,14 @@ constexpr detail::EnvelopeShape kRequestShape{
 };
 
 std::string unknown_variant(std::string_view name) {
-  std::string message = "unknown variant `" + std::string(name) + "`, expected one of ";
+  std::string message = "unknown variant `";
+  message += name;
+  message += "`, expected one of ";
   for (std::size_t i = 0; i < Error::KIND_COUNT; ++i) {
     if (i > 0) message += ", ";
-    message += "`" + std::string(error_kind_name(static_cast<Error::Kind>(i))) + "`";
+    message += '`';
+    message += error_kind_name(static_cast<Error::Kind>(i));
+    message += '`';
   }
   return message;
 }
