@@ -1,0 +1,119 @@
+// One get_secret round trip against a running accountd on a path socket,
+// beside the bare socket round trip of a frame of the same size as its floor.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "tavrin_account/connection.hpp"
+#include "tavrin_account/protocol.hpp"
+#include "tavrin_account/secrets.hpp"
+
+extern char** environ;
+
+namespace {
+
+const common::Uuid kUser = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
+const std::string kName = "org.norvalex.os.account.auth.password/Password";
+
+// accountd with an in-memory store, stopped at exit. Its socket file appears
+// only once it accepts connections.
+class Daemon {
+ public:
+  Daemon() {
+    char dir[] = "/tmp/accountd-bench-XXXXXX";
+    if (::mkdtemp(dir) == nullptr) std::abort();
+    directory_ = dir;
+    const std::string socket = directory_ + "/accountd.sock";
+    uri_ = "unix://" + socket;
+    std::string binary = ACCOUNTD_BIN;
+    std::string endpoint = "--endpoint", memory = "--memory";
+    std::array<char*, 5> argv = {binary.data(), endpoint.data(), uri_.data(), memory.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    if (::posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv.data(), environ) != 0) std::abort();
+    posix_spawn_file_actions_destroy(&actions);
+    for (int i = 0; i < 2000 && !std::filesystem::exists(socket); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  ~Daemon() {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+    std::filesystem::remove_all(directory_);
+  }
+  [[nodiscard]] const std::string& uri() const { return uri_; }
+
+ private:
+  std::string directory_;
+  std::string uri_;
+  pid_t pid_ = -1;
+};
+
+Daemon& daemon() {
+  static Daemon instance;
+  return instance;
+}
+
+void BM_GetSecretRoundTrip(benchmark::State& state) {
+  auto connection = tavrin_account::connect_to_endpoint(daemon().uri());
+  if (!connection) {
+    state.SkipWithError(connection.error().display().c_str());
+    return;
+  }
+  // A PHC string's worth of data, as the password check reads it.
+  const tavrin_account::Secret stored{kName, std::vector<std::uint8_t>(97, 'x'), {0x2}, 0, INT64_MAX};
+  if (!tavrin_account::set_secret(*connection, kUser, stored)) {
+    state.SkipWithError("SetSecret failed");
+    return;
+  }
+  for (auto _ : state) {
+    auto secret = tavrin_account::get_secret(*connection, kUser, kName);
+    if (!secret) {
+      state.SkipWithError("GetSecret failed");
+      return;
+    }
+    benchmark::DoNotOptimize(secret);
+  }
+}
+BENCHMARK(BM_GetSecretRoundTrip)->Repetitions(9)->ReportAggregatesOnly(true)->UseRealTime();
+
+// The floor: the same frames echoed by a thread over a socket pair, with no
+// JSON, no store and no poll loop.
+void BM_BareFrameRoundTrip(benchmark::State& state) {
+  std::array<int, 2> fds{};
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds.data()) != 0) std::abort();
+  tavrin_account::AccountConnection connection{common::UniqueFd(fds[0])};
+  const common::UniqueFd peer(fds[1]);
+  std::thread echo([fd = peer.get()] {
+    std::array<std::uint8_t, 4096> frame{};
+    while (true) {
+      const ssize_t n = ::recv(fd, frame.data(), frame.size(), 0);
+      if (n <= 0) return;
+      std::string out(4, '\0');
+      tavrin_account::encode_frame_length(240, reinterpret_cast<std::uint8_t*>(out.data()));
+      out.append(240, 'r');
+      (void)::send(fd, out.data(), out.size(), MSG_NOSIGNAL);
+    }
+  });
+  for (auto _ : state) {
+    connection.buffer().assign(135, 'q');
+    if (!tavrin_account::exchange_message(connection)) std::abort();
+  }
+  ::shutdown(connection.socket(), SHUT_RDWR);
+  echo.join();
+}
+BENCHMARK(BM_BareFrameRoundTrip)->Repetitions(9)->ReportAggregatesOnly(true)->UseRealTime();
+
+}  // namespace
