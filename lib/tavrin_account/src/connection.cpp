@@ -93,22 +93,35 @@ std::expected<AccountConnection, common::IoError> connect_account_service() {
   return connect_to_endpoint(resolve_endpoint_uri());
 }
 
-std::expected<void, common::IoError> exchange_message(AccountConnection& connection) {
-  std::vector<std::uint8_t>& buffer = connection.buffer();
-  if (buffer.size() > MAX_MESSAGE_LENGTH) {
-    return std::unexpected(common::IoError::from_kind(common::ErrorKind::FileTooLarge));
-  }
+namespace {
+
+std::expected<void, common::IoError> exchange_frames(int socket, std::vector<std::uint8_t>& buffer) {
   std::array<std::uint8_t, FRAME_PREFIX_LENGTH> prefix{};
   encode_frame_length(static_cast<std::uint32_t>(buffer.size()), prefix.data());
-  if (auto sent = send_all(connection.socket(), prefix, buffer); !sent) return sent;
+  if (auto sent = send_all(socket, prefix, buffer); !sent) return sent;
 
-  if (auto got = receive_exact(connection.socket(), prefix); !got) return got;
+  if (auto got = receive_exact(socket, prefix); !got) return got;
   const std::uint32_t length = decode_frame_length(prefix.data());
   if (length > MAX_MESSAGE_LENGTH) {
     return std::unexpected(common::IoError::from_kind(common::ErrorKind::FileTooLarge));
   }
   buffer.resize(length);
-  return receive_exact(connection.socket(), buffer);
+  return receive_exact(socket, buffer);
+}
+
+}  // namespace
+
+std::expected<void, common::IoError> exchange_message(AccountConnection& connection) {
+  if (connection.out_of_step_) {
+    return std::unexpected(common::IoError::with_message(common::ErrorKind::NotConnected,
+                                                         "connection is out of step after a failed exchange"));
+  }
+  if (connection.buffer_.size() > MAX_MESSAGE_LENGTH) {
+    return std::unexpected(common::IoError::from_kind(common::ErrorKind::FileTooLarge));
+  }
+  auto exchanged = exchange_frames(connection.socket(), connection.buffer_);
+  if (!exchanged) connection.out_of_step_ = true;
+  return exchanged;
 }
 
 }  // namespace tavrin_account

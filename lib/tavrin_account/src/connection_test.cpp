@@ -87,6 +87,25 @@ TEST(Connection, ExchangesFramesAtTheLimitsAndRefusesBeyondThem) {
   }
 }
 
+TEST(Connection, AFailedExchangeIsNotFollowedByAStaleReply) {
+  auto pair = make_pair();
+  pair.client.buffer().assign(1, 'r');
+  // A reply too large to read, then a well-formed one that must never be
+  // taken as the answer to the next request.
+  Bytes replies = frame({}, MAX_MESSAGE_LENGTH + 1);
+  const Bytes stale = frame({'o', 'l', 'd'}, 3);
+  replies.insert(replies.end(), stale.begin(), stale.end());
+  ASSERT_EQ(::send(pair.peer.get(), replies.data(), replies.size(), MSG_NOSIGNAL),
+            static_cast<ssize_t>(replies.size()));
+  EXPECT_EQ(exchange_message(pair.client).error().kind(), common::ErrorKind::FileTooLarge);
+  EXPECT_TRUE(pair.client.out_of_step());
+  pair.client.buffer().assign(1, 'r');
+  const auto next = exchange_message(pair.client);
+  ASSERT_FALSE(next.has_value());
+  EXPECT_EQ(next.error().kind(), common::ErrorKind::NotConnected);
+  EXPECT_EQ(next.error().display(), "connection is out of step after a failed exchange");
+}
+
 TEST(Connection, OversizeRequestIsRefusedBeforeAnythingIsSent) {
   auto pair = make_pair();
   pair.client.buffer().assign(MAX_MESSAGE_LENGTH + 1, 'x');
@@ -97,6 +116,8 @@ TEST(Connection, OversizeRequestIsRefusedBeforeAnythingIsSent) {
   std::array<std::uint8_t, 1> probe{};
   EXPECT_EQ(::recv(pair.peer.get(), probe.data(), probe.size(), MSG_DONTWAIT), -1);
   EXPECT_EQ(errno, EAGAIN);
+  // Nothing went out, so the conversation is still in step.
+  EXPECT_FALSE(pair.client.out_of_step());
 }
 
 TEST(Connection, PeerGoneBeforeTheRequestIsABrokenPipeNotASignal) {

@@ -17,6 +17,14 @@ inline constexpr std::size_t MAX_MESSAGE_LENGTH = 131072;
 inline constexpr std::size_t FRAME_PREFIX_LENGTH = 4;
 inline constexpr std::size_t INITIAL_BUFFER_CAPACITY = 512;
 
+class AccountConnection;
+
+// Sends the buffer as one frame and replaces it with the reply frame's body.
+// A request too large to send leaves the connection usable; any later failure
+// leaves it out of step, and every further exchange on it fails at once
+// (NotConnected) instead of reading a stale reply.
+[[nodiscard]] std::expected<void, common::IoError> exchange_message(AccountConnection& connection);
+
 // One open connection to the account daemon. Its single buffer carries every
 // request out and every reply in, so a conversation allocates only when a
 // message outgrows what came before.
@@ -34,20 +42,22 @@ class AccountConnection {
   [[nodiscard]] std::vector<std::uint8_t>& buffer() noexcept { return buffer_; }
   [[nodiscard]] const std::vector<std::uint8_t>& buffer() const noexcept { return buffer_; }
   [[nodiscard]] int socket() const noexcept { return socket_.get(); }
+  // True once an exchange failed part way: a reply may be partly read or not
+  // read at all, so the next reply on the stream would not be the answer to
+  // the next request.
+  [[nodiscard]] bool out_of_step() const noexcept { return out_of_step_; }
 
  private:
+  friend std::expected<void, common::IoError> exchange_message(AccountConnection& connection);
+
   std::vector<std::uint8_t> buffer_;
   common::UniqueFd socket_;
+  bool out_of_step_ = false;
 };
 
 // Connects to the endpoint named by ACCOUNT_IPC_URI (or the default).
 [[nodiscard]] std::expected<AccountConnection, common::IoError> connect_account_service();
 [[nodiscard]] std::expected<AccountConnection, common::IoError> connect_to_endpoint(std::string_view uri);
-
-// Sends the buffer as one frame and replaces it with the reply frame's body.
-// After a failure the conversation is out of step and the connection must be
-// dropped.
-[[nodiscard]] std::expected<void, common::IoError> exchange_message(AccountConnection& connection);
 
 // The little-endian length prefix of a frame.
 [[nodiscard]] std::uint32_t decode_frame_length(const std::uint8_t* prefix) noexcept;
