@@ -1,7 +1,10 @@
 #include "common/secret_bytes.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
+#include <array>
+#include <cstddef>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -68,7 +71,17 @@ std::string mapping_flags(const void* address) {
   return {};
 }
 
-TEST(SecretMemory, KeepsSecretsOutOfCoreDumpsAndApartFromEachOther) {
+// Whether this process may lock a page: RLIMIT_MEMLOCK, or the privilege to
+// exceed it.
+bool locking_permitted() {
+  static std::array<std::byte, 4096> page{};
+  if (::mlock(page.data(), page.size()) != 0) return false;
+  (void)::munlock(page.data(), page.size());
+  return true;
+}
+
+TEST(SecretMemory, KeepsSecretsApartAndOutOfCoreDumpsAndSwap) {
+  const bool locked = locking_permitted();
   std::vector<SecretBytes> secrets;
   for (std::size_t size : {1U, 31U, 32U, 33U, 200U, 256U, 4096U, 5000U}) {
     auto secret = SecretBytes(size);
@@ -77,7 +90,12 @@ TEST(SecretMemory, KeepsSecretsOutOfCoreDumpsAndApartFromEachOther) {
   }
   for (const auto& secret : secrets) {
     for (const auto byte : secret.bytes()) ASSERT_EQ(byte, static_cast<std::uint8_t>(secret.size()));
-    EXPECT_NE(mapping_flags(secret.data()).find(" dd"), std::string::npos) << secret.size();
+    const std::string flags = mapping_flags(secret.data());
+    EXPECT_NE(flags.find(" dd"), std::string::npos) << secret.size() << ": " << flags;
+    // Kept out of swap too, where the limits allow.
+    if (locked) {
+      EXPECT_NE(flags.find(" lo"), std::string::npos) << secret.size() << ": " << flags;
+    }
   }
 }
 
