@@ -19,6 +19,7 @@
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/endpoint.hpp"
 #include "tavrin_account/protocol.hpp"
+#include "test_command.hpp"
 
 extern char** environ;
 
@@ -226,7 +227,8 @@ RunningAccountd::RunningAccountd(std::string binary, std::optional<std::string> 
     uri = "unix://" + socket_path_;
   }
   uri_ = std::move(uri);
-  std::vector<std::string> args = {binary, "--endpoint", uri_};
+  std::vector<std::string> args = command_words(binary);
+  args.insert(args.end(), {"--endpoint", uri_});
   if (store) {
     args.insert(args.end(), {"--store", *store});
   } else {
@@ -241,7 +243,7 @@ RunningAccountd::RunningAccountd(std::string binary, std::optional<std::string> 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-  const int spawned = ::posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv.data(), environ);
+  const int spawned = ::posix_spawn(&pid_, args.front().c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(err[1]);
   common::UniqueFd err_read(err[0]);
@@ -273,7 +275,18 @@ RunningAccountd::RunningAccountd(std::string binary, std::optional<std::string> 
 }
 
 RunningAccountd::~RunningAccountd() {
-  if (pid_ > 0) (void)stop(SIGKILL);
+  // Asked to stop first, so that a wrapper such as valgrind can finish its
+  // report; killed if it does not.
+  if (pid_ > 0) {
+    ::kill(pid_, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    int status = 0;
+    while (::waitpid(pid_, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (::waitpid(pid_, &status, WNOHANG) == 0) (void)stop(SIGKILL);
+    pid_ = -1;
+  }
   if (reader_.joinable()) reader_.join();
   std::filesystem::remove_all(directory_);
 }

@@ -15,6 +15,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "test_command.hpp"
+
 extern char** environ;
 
 namespace test_support {
@@ -207,7 +209,7 @@ PtySession::PtySession(const std::string& program, const PtyOptions& options) {
   int report[2] = {-1, -1};
   if (options.job_control) checked(::pipe2(report, O_CLOEXEC), "pipe");
 
-  std::vector<std::string> argv_texts{program};
+  std::vector<std::string> argv_texts = command_words(program);
   argv_texts.insert(argv_texts.end(), options.args.begin(), options.args.end());
   std::vector<std::string> env_texts = environment_with(options.env);
   auto argv = pointers_to(argv_texts);

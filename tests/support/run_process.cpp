@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "test_command.hpp"
+
 namespace test_support {
 namespace {
 
@@ -27,6 +29,7 @@ ProcessResult run_process(const std::string& program, const ProcessOptions& opti
   if (::pipe2(in_pipe, O_CLOEXEC) != 0 || ::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
+  const std::vector<std::string> words = command_words(program);
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
@@ -48,10 +51,10 @@ ProcessResult run_process(const std::string& program, const ProcessOptions& opti
       }
     }
     std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& word : words) argv.push_back(const_cast<char*>(word.c_str()));
     for (const auto& arg : options.args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
+    ::execv(argv[0], argv.data());
     ::_exit(127);
   }
   ::close(in_pipe[0]);
