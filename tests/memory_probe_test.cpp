@@ -1,0 +1,204 @@
+// Secrets do not outlive the operation that used them: the program, built with
+// a hook that searches its own memory as the process exits, changes and checks
+// passwords against the development daemon, and nothing of the typed
+// passwords, the envelope keys or the master key is left anywhere it can read.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <iterator>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "auth_password/backend/envelope.hpp"
+#include "auth_password/backend/operations.hpp"
+#include "fake_daemon.hpp"
+#include "pty_session.hpp"
+#include "run_process.hpp"
+#include "tavrin_account/connection.hpp"
+#include "tavrin_account/secrets.hpp"
+
+namespace {
+
+using test_support::PtyOptions;
+using test_support::PtySession;
+using test_support::RunningAccountd;
+
+const common::Uuid kUser = *common::parse_uuid("5d0c8a3e-71b2-4f96-a4e8-0c3b9d2f6a17");
+const std::string kUserArgument = "user_uuid=5d0c8a3e-71b2-4f96-a4e8-0c3b9d2f6a17";
+
+// Long and distinctive enough that no byte string in the process matches one
+// by chance, and shorter than an envelope key, so the keys carry zero padding.
+constexpr std::string_view kFirst = "Qv7#first-password-zeta";
+constexpr std::string_view kSecond = "Wx9!second-password-kappa";
+constexpr std::string_view kWrong = "Rb4$wrong-password-omicron";
+
+std::span<const std::uint8_t> bytes_of(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+std::string hex(std::span<const std::uint8_t> bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (const std::uint8_t byte : bytes) {
+    out.push_back(kDigits[byte >> 4U]);
+    out.push_back(kDigits[byte & 0xFU]);
+  }
+  return out;
+}
+
+struct Pattern {
+  std::string name;
+  std::string hex;
+};
+
+// The typed password and the envelope key made from it.
+std::vector<Pattern> password_patterns(const std::string& name, std::string_view password) {
+  return {{name + "_password", hex(bytes_of(password))},
+          {name + "_envelope_key", hex(auth_password::backend::envelope_key(bytes_of(password)).bytes())}};
+}
+
+std::string pattern_variable(const std::vector<Pattern>& patterns) {
+  std::string value;
+  for (const auto& pattern : patterns) value += (value.empty() ? "" : ",") + pattern.name + ":" + pattern.hex;
+  return value;
+}
+
+struct Answer {
+  std::string prompt;
+  std::string_view typed;
+};
+
+struct ProbedRun {
+  int exit_status = -1;
+  std::string report;
+  std::string transcript;
+};
+
+ProbedRun run_probed(const RunningAccountd& daemon, const std::string& command, const std::vector<Answer>& answers,
+                     const std::vector<Pattern>& patterns) {
+  PtySession session(MEMORY_PROBE_BIN, PtyOptions{.args = {command, kUserArgument, "mode=CLI"},
+                                                  .env = {{"ACCOUNT_IPC_URI", daemon.uri()},
+                                                          {"AUTH_MEMORY_PROBE_PATTERNS", pattern_variable(patterns)},
+                                                          {"AUTH_MEMORY_PROBE_PLANT", std::nullopt}}});
+  for (const auto& answer : answers) {
+    session.wait_for_output("\r" + answer.prompt + ": ");
+    session.wait_for_echo_off();
+    session.type(std::string(answer.typed) + "\n");
+    session.wait_for_output("\n");
+  }
+  const auto exit = session.wait_exit();
+  return {exit.exit_status, session.standard_output(), session.transcript()};
+}
+
+// The master key as the daemon holds it, opened with the password it is
+// sealed under.
+std::vector<std::uint8_t> master_key(const RunningAccountd& daemon, std::string_view password) {
+  auto connection = tavrin_account::connect_to_endpoint(daemon.uri());
+  if (!connection) return {};
+  auto envelope = tavrin_account::get_secret(*connection, kUser, auth_password::backend::MASTER_KEY_SECRET_NAME);
+  if (!envelope) return {};
+  auto key =
+      auth_password::backend::open_master_key(auth_password::backend::envelope_key(bytes_of(password)), envelope->data);
+  if (!key) return {};
+  return {key->bytes().begin(), key->bytes().end()};
+}
+
+bool clean(const std::string& report) {
+  return report.starts_with("memory-probe: 0 hits in ") && report.find('\n') == report.size() - 1;
+}
+
+// The bytes searched, from the final line.
+std::size_t bytes_searched(const std::string& report) {
+  const std::size_t at = report.rfind(" hits in ");
+  return at == std::string::npos ? 0 : std::strtoull(report.c_str() + at + 9, nullptr, 10);
+}
+
+// The probe searches the program's memory, not a wrapper's (valgrind's).
+class MemoryProbe : public testing::Test {
+ protected:
+  void SetUp() override { ::unsetenv("AUTH_TEST_WRAPPER"); }
+};
+
+TEST_F(MemoryProbe, FindsPlantedCopiesInSecretMemoryOnTheHeapInStaticDataAndInADeadStackFrame) {
+  const auto result = test_support::run_process(
+      MEMORY_PROBE_BIN, {.args = {"QueryInformation"},
+                         .env = {{"AUTH_MEMORY_PROBE_PATTERNS", pattern_variable(password_patterns("planted", kFirst))},
+                                 {"AUTH_MEMORY_PROBE_PLANT", "planted_password"}}});
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  const std::string& report = result.out;
+  const std::string found = "memory-probe: found planted_password at ";
+  EXPECT_NE(report.find(" in [stack] "), std::string::npos) << report;
+  EXPECT_NE(report.find(" in " MEMORY_PROBE_BIN " "), std::string::npos) << report;
+  // The secret memory (and, under the address sanitizer, the heap too).
+  EXPECT_NE(report.find(" in [anonymous] "), std::string::npos) << report;
+  std::size_t hits = 0;
+  for (std::size_t at = report.find(found); at != std::string::npos; at = report.find(found, at + 1)) ++hits;
+  EXPECT_GE(hits, 4U) << report;
+
+  const auto refused = test_support::run_process(
+      MEMORY_PROBE_BIN, {.args = {"QueryInformation"},
+                         .env = {{"AUTH_MEMORY_PROBE_PATTERNS", "bad:0g"}, {"AUTH_MEMORY_PROBE_PLANT", std::nullopt}}});
+  EXPECT_NE(refused.out.find("\nmemory-probe: error: pattern bad is not 1 to 256 bytes of hex\n"), std::string::npos)
+      << refused.out;
+}
+
+TEST_F(MemoryProbe, NoPasswordEnvelopeKeyOrMasterKeyOutlivesAnOperation) {
+  RunningAccountd daemon(ACCOUNTD_BIN, std::nullopt);
+  ASSERT_TRUE(daemon.ready()) << daemon.log();
+
+  // A user without a master key gets a new one under the first password.
+  auto patterns = password_patterns("old", kWrong);
+  std::ranges::move(password_patterns("new", kFirst), std::back_inserter(patterns));
+  const auto first = run_probed(
+      daemon, "Update", {{"Old Password", kWrong}, {"New Password", kFirst}, {"Confirm password", kFirst}}, patterns);
+  ASSERT_EQ(first.exit_status, 0) << test_support::visible(first.transcript);
+  EXPECT_TRUE(clean(first.report)) << first.report;
+  const auto key = master_key(daemon, kFirst);
+  ASSERT_EQ(key.size(), auth_password::backend::MASTER_KEY_BYTES);
+  const Pattern master{"master_key", hex(key)};
+
+  struct Case {
+    std::string what;
+    std::string command;
+    std::vector<Answer> answers;
+    std::vector<std::string_view> secrets;  // every password the run saw or could derive
+    int exit_status;
+  };
+  const Case cases[] = {
+      {"change, with a mistyped confirmation first",
+       "Update",
+       {{"Old Password", kFirst},
+        {"New Password", kSecond},
+        {"Confirm password", kWrong},
+        {"New Password", kSecond},
+        {"Confirm password", kSecond}},
+       {kFirst, kSecond, kWrong},
+       0},
+      {"change refused: wrong old password",
+       "Update",
+       {{"Old Password", kWrong}, {"New Password", kFirst}, {"Confirm password", kFirst}},
+       {kWrong, kFirst, kSecond},
+       1},
+      {"check accepted", "Authenticate", {{"Password", kSecond}}, {kSecond}, 0},
+      {"check refused", "Authenticate", {{"Password", kFirst}}, {kFirst, kSecond}, 1},
+  };
+  for (const auto& c : cases) {
+    std::vector<Pattern> searched{master};
+    for (std::size_t i = 0; i < c.secrets.size(); ++i) {
+      std::ranges::move(password_patterns("secret" + std::to_string(i), c.secrets[i]), std::back_inserter(searched));
+    }
+    const auto run = run_probed(daemon, c.command, c.answers, searched);
+    EXPECT_EQ(run.exit_status, c.exit_status) << c.what << "\n" << test_support::visible(run.transcript);
+    EXPECT_TRUE(clean(run.report)) << c.what << "\n" << run.report;
+    EXPECT_GT(bytes_searched(run.report), 1U << 20) << c.what;
+  }
+  // The changes above really happened: the same master key, now under the
+  // second password.
+  EXPECT_EQ(master_key(daemon, kSecond), key);
+}
+
+}  // namespace
