@@ -72,6 +72,10 @@ TEST(Accountd, SecretsRoundTripAndSurviveARestart) {
     ASSERT_TRUE(tavrin_account::set_secret(connection, kUser, replaced).has_value());
     EXPECT_EQ(tavrin_account::get_secret(connection, kUser, secrets[0].name).value(), replaced);
     EXPECT_EQ(tavrin_account::get_secret(connection, kOther, secrets[0].name).error(), Error::no_such_secret());
+    for (const auto& file : std::filesystem::directory_iterator(directory)) {
+      ASSERT_EQ(::stat(file.path().c_str(), &info), 0);
+      EXPECT_EQ(info.st_mode & 0777, 0600U) << file.path();
+    }
     EXPECT_EQ(daemon.stop(SIGTERM), 0);
     EXPECT_FALSE(std::filesystem::exists(daemon.socket_path()));
     const std::string log = daemon.log();

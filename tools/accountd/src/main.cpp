@@ -1,6 +1,7 @@
 // The development account daemon.
 #include <signal.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -44,6 +45,9 @@ int main(int argc, char** argv) {
   const common::UniqueFd stop_fd(signalfd(-1, &stop_signals, SFD_CLOEXEC));
   if (!stop_fd.valid()) return fail("cannot watch signals");
   ::signal(SIGPIPE, SIG_IGN);
+
+  // The store and its journal hold every user's secrets: owner only.
+  ::umask(0077);
 
   auto endpoint = tavrin_account::parse_endpoint_uri(options->endpoint);
   if (!endpoint) return fail("endpoint " + options->endpoint + ": " + endpoint.error().display());
