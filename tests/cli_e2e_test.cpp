@@ -78,7 +78,10 @@ std::vector<std::uint8_t> master_key_of(const RunningAccountd& daemon, const com
 
 // What one request for an entry leaves on the terminal: the prompt, then the
 // newline written after the hidden line.
-std::string asked(std::string_view prompt) { return "\r" + std::string(prompt) + ": \n"; }
+std::string asked(std::string_view prompt) {
+  std::string bytes = "\r";
+  return bytes.append(prompt).append(": \n");
+}
 
 std::string cleared(std::size_t lines) {
   const std::string up = "\x1b[" + std::to_string(lines) + "A";
