@@ -23,17 +23,19 @@ std::string os_error_message(int code) {
   return strerror_result(strerror_r(code, buffer, sizeof buffer), buffer);
 }
 
-IoError IoError::from_os_code(int code) { return IoError(Os{code}); }
+IoError IoError::from_os_code(int code) { return IoError(std::in_place_type<Os>, code); }
 
 IoError IoError::last_os_error() { return from_os_code(errno); }
 
 IoError IoError::with_message(ErrorKind kind, std::string_view message) {
-  return IoError(Message{kind, std::string(message)});
+  return IoError(std::in_place_type<Message>, kind, std::string(message));
 }
 
-IoError IoError::custom(ErrorKind kind, AnyError error) { return IoError(Custom{kind, std::move(error)}); }
+IoError IoError::custom(ErrorKind kind, AnyError error) {
+  return IoError(std::in_place_type<Custom>, kind, std::move(error));
+}
 
-IoError IoError::from_kind(ErrorKind kind) { return IoError(Bare{kind}); }
+IoError IoError::from_kind(ErrorKind kind) { return IoError(std::in_place_type<Bare>, kind); }
 
 ErrorKind IoError::kind() const {
   return std::visit(Overloaded{

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 #include "common/any_error.hpp"
@@ -97,7 +98,9 @@ class [[nodiscard]] IoError {
   };
   using Payload = std::variant<Os, Message, Custom, Bare>;
 
-  explicit IoError(Payload payload) : payload_(std::move(payload)) {}
+  // Built in place: GCC 12 warns falsely about moving a temporary variant.
+  template <class P, class... Args>
+  explicit IoError(std::in_place_type_t<P> type, Args&&... args) : payload_(type, std::forward<Args>(args)...) {}
 
   Payload payload_;
 };
