@@ -1,3 +1,4 @@
+#include <array>
 #include <cerrno>
 
 #include "common/io_error.hpp"
@@ -11,7 +12,7 @@ struct KindText {
 };
 
 // Indexed by ErrorKind; the order is the enumeration's.
-constexpr KindText kKindTexts[] = {
+constexpr auto kKindTexts = std::to_array<KindText>({
     {"NotFound", "entity not found"},
     {"PermissionDenied", "permission denied"},
     {"ConnectionRefused", "connection refused"},
@@ -56,7 +57,7 @@ constexpr KindText kKindTexts[] = {
     {"InputOutputError", "input/output error"},
     {"Other", "other error"},
     {"Uncategorized", "uncategorized error"},
-};
+});
 static_assert(std::size(kKindTexts) == static_cast<std::size_t>(ErrorKind::Uncategorized) + 1);
 
 }  // namespace

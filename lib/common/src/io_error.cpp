@@ -1,5 +1,6 @@
 #include "common/io_error.hpp"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -19,8 +20,8 @@ namespace {
 }  // namespace
 
 std::string os_error_message(int code) {
-  char buffer[256] = {};
-  return strerror_result(strerror_r(code, buffer, sizeof buffer), buffer);
+  std::array<char, 256> buffer{};
+  return strerror_result(strerror_r(code, buffer.data(), buffer.size()), buffer.data());
 }
 
 IoError IoError::from_os_code(int code) { return IoError(std::in_place_type<Os>, code); }

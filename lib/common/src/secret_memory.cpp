@@ -20,11 +20,6 @@
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
-#define SECRET_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
-#define SECRET_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
-#else
-#define SECRET_POISON(p, n) ((void)(p), (void)(n))
-#define SECRET_UNPOISON(p, n) ((void)(p), (void)(n))
 #endif
 
 namespace common {
@@ -33,8 +28,28 @@ namespace {
 constexpr std::size_t kSmallestSlot = 32;
 constexpr std::size_t kLargestSlot = 4096;
 constexpr std::size_t kSlotClasses = 8;  // 32, 64, ..., 4096
-constexpr std::size_t kChunkSize = 64 * 1024;
+constexpr std::size_t kChunkSize = std::size_t{64} * 1024;
 static_assert(kSmallestSlot << (kSlotClasses - 1) == kLargestSlot);
+
+// A free slot is off limits to the address sanitizer until it is handed out
+// again, so a use after release is caught even though the memory stays ours.
+void poison(void* memory, std::size_t size) {
+#if defined(__SANITIZE_ADDRESS__)
+  ASAN_POISON_MEMORY_REGION(memory, size);
+#else
+  (void)memory;
+  (void)size;
+#endif
+}
+
+void unpoison(void* memory, std::size_t size) {
+#if defined(__SANITIZE_ADDRESS__)
+  ASAN_UNPOISON_MEMORY_REGION(memory, size);
+#else
+  (void)memory;
+  (void)size;
+#endif
+}
 
 struct FreeSlot {
   FreeSlot* next;
@@ -48,7 +63,7 @@ class SlotPool {
     const std::lock_guard lock(mutex_);
     void* memory = nullptr;
     if (FreeSlot* head = free_[cls]; head != nullptr) {
-      SECRET_UNPOISON(head, slot);
+      unpoison(head, slot);
       free_[cls] = head->next;
       memory = head;
     } else {
@@ -63,7 +78,7 @@ class SlotPool {
     sodium_memzero(memory, slot);
     const std::lock_guard lock(mutex_);
     free_[cls] = new (memory) FreeSlot{free_[cls]};
-    SECRET_POISON(memory, slot);
+    poison(memory, slot);
   }
 
  private:
@@ -102,7 +117,7 @@ class SlotPool {
 
 SlotPool& slot_pool() {
   // Never destroyed: secrets may be released during static destruction.
-  static auto* pool = new SlotPool;
+  static auto* pool = new SlotPool;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
   return *pool;
 }
 

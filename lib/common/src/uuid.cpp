@@ -91,7 +91,7 @@ std::expected<Uuid, UuidParseError> parse_uuid(std::string_view text) {
 }
 
 std::string Uuid::hyphenated() const {
-  static constexpr char kDigits[] = "0123456789abcdef";
+  static constexpr std::string_view kDigits = "0123456789abcdef";
   std::string out;
   out.reserve(36);
   for (std::size_t i = 0; i < bytes.size(); ++i) {
