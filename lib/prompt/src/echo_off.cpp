@@ -1,10 +1,10 @@
 #include "echo_off.hpp"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstddef>
 #include <cstdlib>
 
@@ -22,8 +22,11 @@ struct HandlerState {
   std::array<struct sigaction, kSignals.size()> previous{};
   std::array<bool, kSignals.size()> taken{};
 };
+// NOLINTBEGIN(cppcoreguidelines-avoid-non-const-global-variables): a signal
+// handler can reach nothing else.
 HandlerState g_state;
 volatile sig_atomic_t g_echo_off = 0;
+// NOLINTEND(cppcoreguidelines-avoid-non-const-global-variables)
 
 sigset_t signal_set() {
   sigset_t set;

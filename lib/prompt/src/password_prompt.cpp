@@ -62,12 +62,12 @@ class Dialogue {
 Entry accepted_entry(Dialogue& dialogue, const PasswordPrompt& settings) {
   for (;;) {
     auto first = dialogue.ask(settings.prompt());
-    if (!first || !settings.confirmation()) return first;
-    const auto& confirmation = *settings.confirmation();
-    auto second = dialogue.ask(confirmation.prompt);
+    const auto& confirmation = settings.confirmation();
+    if (!first || !confirmation) return first;
+    auto second = dialogue.ask(confirmation->prompt);
     if (!second) return second;
     if (first->equals(second->bytes())) return first;
-    if (auto said = dialogue.say("error: " + confirmation.mismatch_message); !said) {
+    if (auto said = dialogue.say("error: " + confirmation->mismatch_message); !said) {
       return std::unexpected(std::move(said.error()));
     }
   }
@@ -90,7 +90,7 @@ PasswordPrompt& PasswordPrompt::with_confirmation(std::string confirmation_promp
   return *this;
 }
 
-std::expected<common::SecretBytes, PromptError> interact(PasswordPrompt prompt) {
+std::expected<common::SecretBytes, PromptError> interact(const PasswordPrompt& prompt) {
   const Terminal terminal;
   if (!terminal.is_terminal()) {
     return std::unexpected(

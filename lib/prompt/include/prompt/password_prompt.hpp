@@ -37,6 +37,6 @@ class PasswordPrompt {
 // success everything the dialogue wrote is replaced by the one line
 // "<prompt>: [hidden]". Standard error must be a terminal; otherwise nothing
 // is written or read.
-[[nodiscard]] std::expected<common::SecretBytes, PromptError> interact(PasswordPrompt prompt);
+[[nodiscard]] std::expected<common::SecretBytes, PromptError> interact(const PasswordPrompt& prompt);
 
 }  // namespace prompt

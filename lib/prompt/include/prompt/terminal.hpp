@@ -30,7 +30,7 @@ class Terminal {
   [[nodiscard]] std::expected<common::SecretBytes, common::IoError> read_secret_line() const;
 
  private:
-  int fd_;
+  int fd_ = 2;  // standard error
   bool is_terminal_;
 };
 
