@@ -27,6 +27,8 @@ std::expected<void, common::IoError> send_all(int fd, std::span<const std::uint8
     std::size_t count = 0;
     for (const auto piece : {first, second}) {
       if (piece.empty()) continue;
+      // sendmsg only reads through iov_base, which is not const for readv.
+      // NOLINTNEXTLINE(cppcoreguidelines-pro-type-const-cast)
       pieces[count++] = iovec{const_cast<std::uint8_t*>(piece.data()), piece.size()};
     }
     msghdr message{};

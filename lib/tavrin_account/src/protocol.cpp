@@ -124,7 +124,8 @@ std::expected<Error, std::string> error_from_json(const json& value) {
 
 json error_to_json(const Error& error) {
   const std::string name(error_kind_name(error.kind()));
-  if (!error_kind_has_text(error.kind())) return json(name);
+  // Not "return {name}": braces would make a JSON array of one string.
+  if (!error_kind_has_text(error.kind())) return json(name);  // NOLINT(modernize-return-braced-init-list)
   json object = json::object();
   object[name] = error.text();
   return object;

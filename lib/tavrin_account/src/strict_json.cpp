@@ -116,7 +116,7 @@ class EnvelopeReader {
     error_ = std::move(message);
     return false;
   }
-  std::string expected_struct() const { return "struct " + std::string(shape_.struct_name); }
+  [[nodiscard]] std::string expected_struct() const { return "struct " + std::string(shape_.struct_name); }
 
   // Which field a value that starts directly inside the root belongs to.
   Field field_of_next_value() {
