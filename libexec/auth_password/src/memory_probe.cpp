@@ -37,7 +37,7 @@ constexpr std::size_t kLargestPattern = 256;
 constexpr std::size_t kMostHitsReported = 64;
 // The planted stack copy sits this far below the frame that searches, where
 // the search's own calls do not reach.
-constexpr std::size_t kDeadFrameBytes = 64 * 1024;
+constexpr std::size_t kDeadFrameBytes = std::size_t{64} * 1024;
 
 struct Pattern {
   std::string name;
@@ -63,19 +63,24 @@ struct Probe {
 };
 
 // Reachable for as long as the process lives, so leak checkers stay quiet.
+// NOLINTBEGIN(cppcoreguidelines-avoid-non-const-global-variables): what an
+// atexit handler works on, and the planted copies, must be globals.
 Probe* g_probe = nullptr;
 std::string* g_planted_on_heap = nullptr;
 common::SecretBytes* g_planted_secret = nullptr;              // never released, as if an exit() skipped its destructor
 std::array<std::uint8_t, kLargestPattern> g_planted_data{1};  // initialised: .data, not .bss
+// NOLINTEND(cppcoreguidelines-avoid-non-const-global-variables)
 
 // Tells the compiler the memory is used, so stores into it stay.
 void keep(const void* memory) { asm volatile("" : : "r"(memory) : "memory"); }
 
-std::optional<std::uint8_t> hex_digit(char c) {
-  if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
-  if (c >= 'a' && c <= 'f') return static_cast<std::uint8_t>(c - 'a' + 10);
-  if (c >= 'A' && c <= 'F') return static_cast<std::uint8_t>(c - 'A' + 10);
-  return std::nullopt;
+bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// The value of a character is_hex_digit accepted.
+std::uint8_t nibble(char c) {
+  if (c <= '9') return static_cast<std::uint8_t>(c - '0');
+  if (c >= 'a') return static_cast<std::uint8_t>(c - 'a' + 10);
+  return static_cast<std::uint8_t>(c - 'A' + 10);
 }
 
 std::vector<std::string_view> split(std::string_view text, char separator) {
@@ -102,7 +107,7 @@ void load_patterns(Probe& probe, std::string_view spec) {
     }
     const std::string_view hex = entry.substr(colon + 1);
     if (hex.empty() || hex.size() % 2 != 0 || hex.size() / 2 > kLargestPattern ||
-        !std::ranges::all_of(hex, [](char c) { return hex_digit(c).has_value(); })) {
+        !std::ranges::all_of(hex, is_hex_digit)) {
       probe.error = "pattern " + std::string(entry.substr(0, colon)) + " is not 1 to 256 bytes of hex";
       return;
     }
@@ -111,7 +116,7 @@ void load_patterns(Probe& probe, std::string_view spec) {
     probe.longest = std::max(probe.longest, hex.size() / 2);
   }
 
-  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
   probe.buffer_bytes = kChunkBytes + kLargestPattern;
   probe.arena_bytes = (total + probe.buffer_bytes + page - 1) / page * page;
   void* arena = ::mmap(nullptr, probe.arena_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -126,7 +131,7 @@ void load_patterns(Probe& probe, std::string_view spec) {
   for (const auto& [name, hex] : entries) {
     const std::size_t size = hex.size() / 2;
     for (std::size_t i = 0; i < size; ++i) {
-      next[i] = static_cast<std::uint8_t>((*hex_digit(hex[2 * i]) << 4U) | *hex_digit(hex[2 * i + 1]));
+      next[i] = static_cast<std::uint8_t>((nibble(hex[2 * i]) << 4U) | nibble(hex[2 * i + 1]));
     }
     probe.patterns.push_back(Pattern{std::string(name), std::span<const std::uint8_t>(next, size)});
     next += size;

@@ -29,8 +29,11 @@ class MethodDescriptor {
   MethodDescriptor(std::string_view name, bool provides_master_key)
       : name_(name), provides_master_key_(provides_master_key) {}
 
+  MethodDescriptor(const MethodDescriptor&) = delete;
+  MethodDescriptor& operator=(const MethodDescriptor&) = delete;
   MethodDescriptor(MethodDescriptor&&) noexcept = default;
   MethodDescriptor& operator=(MethodDescriptor&&) noexcept = default;
+  ~MethodDescriptor() = default;
 
   // Appends a mode; written as one chain. Names are not checked for
   // uniqueness: the first registered mode of a name is the one found.

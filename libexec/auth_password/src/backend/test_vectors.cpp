@@ -13,7 +13,7 @@ std::vector<std::vector<std::string>> read_vectors(std::string_view file_name) {
     if (line.empty() || line.front() == '#') continue;
     std::vector<std::string> fields;
     std::size_t start = 0;
-    for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1) {
+    for (std::size_t tab = 0; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1) {
       fields.push_back(line.substr(start, tab - start));
     }
     fields.push_back(line.substr(start));
