@@ -1,9 +1,9 @@
 // The development account daemon.
-#include <signal.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -44,15 +44,15 @@ int main(int argc, char** argv) {
   if (sigprocmask(SIG_BLOCK, &stop_signals, nullptr) != 0) return fail("cannot block signals");
   const common::UniqueFd stop_fd(signalfd(-1, &stop_signals, SFD_CLOEXEC));
   if (!stop_fd.valid()) return fail("cannot watch signals");
-  ::signal(SIGPIPE, SIG_IGN);
+  if (std::signal(SIGPIPE, SIG_IGN) == SIG_ERR) return fail("cannot ignore SIGPIPE");
 
   // The store and its journal hold every user's secrets: owner only.
   ::umask(0077);
 
   auto endpoint = tavrin_account::parse_endpoint_uri(options->endpoint);
   if (!endpoint) return fail("endpoint " + options->endpoint + ": " + endpoint.error().display());
-  auto store =
-      options->store_path ? accountd::SecretStore::open(*options->store_path) : accountd::SecretStore::open_in_memory();
+  const auto& store_path = options->store_path;
+  auto store = store_path ? accountd::SecretStore::open(*store_path) : accountd::SecretStore::open_in_memory();
   if (!store) return fail(store.error());
   auto listener = accountd::Listener::open(*endpoint);
   if (!listener) return fail(listener.error());

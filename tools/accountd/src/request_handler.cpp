@@ -29,8 +29,9 @@ Outcome get_secret(const json& params, SecretStore& store, RequestSummary& summa
   summary.name = common::quoted(decoded->name);
   auto secret = store.get(decoded->user, decoded->name);
   if (!secret) return failure(Error::internal(std::move(secret).error()));
-  if (!*secret) return failure(Error::no_such_secret());
-  return Outcome{.value = tavrin_account::secret_to_json(**secret)};
+  const auto& found = *secret;
+  if (!found) return failure(Error::no_such_secret());
+  return Outcome{.value = tavrin_account::secret_to_json(*found)};
 }
 
 Outcome set_secret(const json& params, SecretStore& store, RequestSummary& summary) {

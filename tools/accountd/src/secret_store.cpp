@@ -37,6 +37,11 @@ int bind_bytes(sqlite3_stmt* statement, int index, const void* data, std::size_t
 // Resets the statement whatever way the caller leaves.
 struct ResetOnExit {
   sqlite3_stmt* statement;
+  explicit ResetOnExit(sqlite3_stmt* to_reset) : statement(to_reset) {}
+  ResetOnExit(const ResetOnExit&) = delete;
+  ResetOnExit& operator=(const ResetOnExit&) = delete;
+  ResetOnExit(ResetOnExit&&) = delete;
+  ResetOnExit& operator=(ResetOnExit&&) = delete;
   ~ResetOnExit() {
     sqlite3_reset(statement);
     sqlite3_clear_bindings(statement);
