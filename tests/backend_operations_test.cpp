@@ -14,6 +14,7 @@
 #include <variant>
 #include <vector>
 
+#include "account_endpoint.hpp"
 #include "auth_password/backend/envelope.hpp"
 #include "auth_password/backend/operations.hpp"
 #include "auth_password/backend/password_hash.hpp"
@@ -32,6 +33,8 @@ using auth_password::backend::PASSWORD_SECRET_NAME;
 using tavrin_account::Error;
 using tavrin_account::Secret;
 using tavrin_account::SecurityFlags;
+using test_support::bytes_of;
+using test_support::Endpoint;
 using test_support::FakeDaemon;
 using test_support::FakeScript;
 using test_support::RecordedFrame;
@@ -41,17 +44,6 @@ constexpr std::uint32_t kWriteProtected = SecurityFlags::WRITE_PROTECTED;
 constexpr std::uint32_t kEncrypted = SecurityFlags::ENCRYPTED;
 const std::string kUserText = "2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10";
 const common::Uuid kUser = *common::parse_uuid(kUserText);
-
-std::vector<std::uint8_t> bytes_of(std::string_view text) { return {text.begin(), text.end()}; }
-
-// Points the operations of this process at a daemon while in scope.
-class Endpoint {
- public:
-  explicit Endpoint(const std::string& uri) { ::setenv("ACCOUNT_IPC_URI", uri.c_str(), 1); }
-  Endpoint(const Endpoint&) = delete;
-  Endpoint& operator=(const Endpoint&) = delete;
-  ~Endpoint() { ::unsetenv("ACCOUNT_IPC_URI"); }
-};
 
 std::string hash_of(std::string_view password) {
   auto hash = auth_password::backend::make_password_hash(bytes_of(password));

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "account_endpoint.hpp"
 #include "auth_password/backend/envelope.hpp"
 #include "auth_password/backend/operations.hpp"
 #include "common/unique_fd.hpp"
@@ -26,6 +27,10 @@
 namespace {
 
 using auth_password::backend::MASTER_KEY_SECRET_NAME;
+using test_support::Answer;
+using test_support::answer_all;
+using test_support::bytes_of;
+using test_support::Endpoint;
 using test_support::FakeDaemon;
 using test_support::FakeScript;
 using test_support::PtyOptions;
@@ -40,17 +45,6 @@ common::Uuid user_number(std::uint8_t n) {
   user.bytes[15] = n;
   return user;
 }
-
-std::vector<std::uint8_t> bytes_of(std::string_view text) { return {text.begin(), text.end()}; }
-
-// Points the backend calls of this process at a daemon while in scope.
-class Endpoint {
- public:
-  explicit Endpoint(const std::string& uri) { ::setenv("ACCOUNT_IPC_URI", uri.c_str(), 1); }
-  Endpoint(const Endpoint&) = delete;
-  Endpoint& operator=(const Endpoint&) = delete;
-  ~Endpoint() { ::unsetenv("ACCOUNT_IPC_URI"); }
-};
 
 void set_password(const std::string& uri, const common::Uuid& user, std::string_view password) {
   const Endpoint endpoint(uri);
@@ -125,23 +119,6 @@ std::vector<std::string> screen_after(std::string_view bytes) {
   }
   while (!lines.empty() && lines.back().empty()) lines.pop_back();
   return lines;
-}
-
-struct Answer {
-  std::string prompt;  // waited for before typing
-  std::string typed;
-};
-
-// Types each answer once its prompt is on the screen and echo is off, then
-// waits for the newline that follows the read, so that the next answer is not
-// typed before the settings are restored (with TCSAFLUSH, which would drop it).
-void answer_all(PtySession& session, const std::vector<Answer>& answers) {
-  for (const auto& answer : answers) {
-    session.wait_for_output("\r" + answer.prompt + ": ");
-    session.wait_for_echo_off();
-    session.type(answer.typed);
-    session.wait_for_output("\n");
-  }
 }
 
 PtyOptions command(std::string_view verb, const common::Uuid& user, const std::string& uri) {

@@ -13,6 +13,8 @@
 
 namespace {
 
+using test_support::Answer;
+using test_support::answer_all;
 using test_support::PtyOptions;
 using test_support::PtySession;
 using test_support::visible;
@@ -42,24 +44,6 @@ std::string cleared(std::size_t lines) {
 }
 
 std::string summary(std::string_view prompt) { return std::string(prompt) + ": [hidden]\n"; }
-
-struct Answer {
-  std::string prompt;  // waited for before typing
-  std::string typed;
-};
-
-// Types each answer once its prompt is on the screen and echo is off, then
-// waits for the newline that follows a completed read, so the next answer
-// cannot be typed before the terminal settings were put back (they are
-// restored with TCSAFLUSH, which would discard it).
-void answer_all(PtySession& session, const std::vector<Answer>& answers) {
-  for (const auto& answer : answers) {
-    session.wait_for_output("\r" + answer.prompt + ": ");
-    session.wait_for_echo_off();
-    session.type(answer.typed);
-    session.wait_for_output("\n");
-  }
-}
 
 std::string temporary_path() {
   std::string path = testing::TempDir() + "prompt_e2e_XXXXXX";

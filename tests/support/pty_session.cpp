@@ -140,6 +140,15 @@ struct ChildPlan {
 
 }  // namespace
 
+void answer_all(PtySession& session, const std::vector<Answer>& answers) {
+  for (const auto& answer : answers) {
+    session.wait_for_output("\r" + answer.prompt + ": ");
+    session.wait_for_echo_off();
+    session.type(answer.typed);
+    session.wait_for_output("\n");
+  }
+}
+
 std::string visible(std::string_view bytes) {
   std::string out;
   for (const char c : bytes) {

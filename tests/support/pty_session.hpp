@@ -92,6 +92,19 @@ class PtySession {
   std::size_t matched_up_to_ = 0;
 };
 
+// One entry of a password dialogue: the prompt text (without ": ") to wait
+// for, and what to type once it is shown.
+struct Answer {
+  std::string prompt;
+  std::string typed;
+};
+
+// Types each answer once its prompt is on the screen and echo is off, then
+// waits for the newline that follows the completed read, so the next answer
+// cannot be typed before the terminal settings are put back (they are
+// restored with TCSAFLUSH, which would discard it).
+void answer_all(PtySession& session, const std::vector<Answer>& answers);
+
 // Text with control characters and other non-printable bytes escaped, for
 // failure messages.
 std::string visible(std::string_view bytes);
