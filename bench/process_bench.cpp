@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <utility>
@@ -135,7 +136,8 @@ int main(int argc, char** argv) {
   const std::string auth_password = argv[1];
   const std::string accountd = argv[2];
   const std::string baseline = argv[3];
-  const std::string work = argv[4];
+  // Socket URIs take absolute paths only.
+  const std::string work = std::filesystem::absolute(argv[4]).string();
   const int runs = argc > 5 ? std::atoi(argv[5]) : 21;
   ::signal(SIGPIPE, SIG_IGN);
 

@@ -1,22 +1,19 @@
 # Every library comes from a Debian package (scripts/install-deps).
 find_package(PkgConfig REQUIRED)
 
-# Static archives of libcrypto, libsodium and utf8proc instead of the shared
-# libraries: a faster start, but their security updates then need a rebuild.
-# libargon2 stays shared either way: its internal symbols clash with the
-# Argon2 copy inside libsodium.a.
-option(AUTH_STATIC_CRYPTO "Link libcrypto, libsodium and utf8proc statically" OFF)
-if(AUTH_STATIC_CRYPTO)
-  set(auth_saved_suffixes ${CMAKE_FIND_LIBRARY_SUFFIXES})
-  set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
-  set(OPENSSL_USE_STATIC_LIBS TRUE)
-endif()
 pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
 pkg_check_modules(UTF8PROC REQUIRED IMPORTED_TARGET libutf8proc)
-find_package(OpenSSL 3 REQUIRED COMPONENTS Crypto)
-if(AUTH_STATIC_CRYPTO)
-  set(CMAKE_FIND_LIBRARY_SUFFIXES ${auth_saved_suffixes})
+
+# auth_password starts once per operation, and loading and binding the shared
+# libcrypto was more than half of its start-up. Its archive is linked in
+# instead (an OpenSSL security update then needs a rebuild). libsodium and
+# libargon2 must stay shared: libsodium.a exports its own internal argon2_ctx,
+# which would silently take the place of libargon2's in a static link.
+option(AUTH_STATIC_LIBCRYPTO "Link OpenSSL's libcrypto statically" ON)
+if(AUTH_STATIC_LIBCRYPTO)
+  set(OPENSSL_USE_STATIC_LIBS TRUE)
 endif()
+find_package(OpenSSL 3 REQUIRED COMPONENTS Crypto)
 pkg_check_modules(ARGON2 REQUIRED IMPORTED_TARGET libargon2)
 pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
 find_package(nlohmann_json 3 REQUIRED)
