@@ -19,6 +19,7 @@
 #include "auth_password/backend/envelope.hpp"
 #include "auth_password/backend/operations.hpp"
 #include "common/unique_fd.hpp"
+#include "dialogue_bytes.hpp"
 #include "fake_daemon.hpp"
 #include "pty_session.hpp"
 #include "tavrin_account/connection.hpp"
@@ -29,13 +30,16 @@ namespace {
 using auth_password::backend::MASTER_KEY_SECRET_NAME;
 using test_support::Answer;
 using test_support::answer_all;
+using test_support::asked;
 using test_support::bytes_of;
+using test_support::cleared;
 using test_support::Endpoint;
 using test_support::FakeDaemon;
 using test_support::FakeScript;
 using test_support::PtyOptions;
 using test_support::PtySession;
 using test_support::RunningAccountd;
+using test_support::summary;
 using test_support::visible;
 
 const std::string kUserText = "2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10";
@@ -72,20 +76,6 @@ std::vector<std::uint8_t> master_key_of(const RunningAccountd& daemon, const com
 
 // What one request for an entry leaves on the terminal: the prompt, then the
 // newline written after the hidden line.
-std::string asked(std::string_view prompt) {
-  std::string bytes = "\r";
-  return bytes.append(prompt).append(": \n");
-}
-
-std::string cleared(std::size_t lines) {
-  const std::string up = "\x1b[" + std::to_string(lines) + "A";
-  std::string bytes = up;
-  for (std::size_t i = 0; i < lines; ++i) bytes += "\r\x1b[2K\x1b[1B";
-  return bytes + up;
-}
-
-std::string summary(std::string_view prompt) { return std::string(prompt) + ": [hidden]\n"; }
-
 const std::string kPasswordDone = asked("Password") + cleared(1) + summary("Password");
 const std::string kOldDone = asked("Old Password") + cleared(1) + summary("Old Password");
 

@@ -9,14 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "dialogue_bytes.hpp"
 #include "pty_session.hpp"
 
 namespace {
 
 using test_support::Answer;
 using test_support::answer_all;
+using test_support::asked;
+using test_support::cleared;
 using test_support::PtyOptions;
 using test_support::PtySession;
+using test_support::summary;
 using test_support::visible;
 
 std::string hex(std::string_view text) {
@@ -31,19 +35,6 @@ std::string hex(std::string_view text) {
 }
 
 std::string ok(std::string_view entry) { return "ok " + hex(entry) + "\n"; }
-
-// What one request for an entry leaves on the screen: the prompt, then the
-// newline written after the hidden line.
-std::string asked(std::string_view prompt) { return "\r" + std::string(prompt) + ": \n"; }
-
-std::string cleared(std::size_t lines) {
-  const std::string up = "\x1b[" + std::to_string(lines) + "A";
-  std::string bytes = up;
-  for (std::size_t i = 0; i < lines; ++i) bytes += "\r\x1b[2K\x1b[1B";
-  return bytes + up;
-}
-
-std::string summary(std::string_view prompt) { return std::string(prompt) + ": [hidden]\n"; }
 
 std::string temporary_path() {
   std::string path = testing::TempDir() + "prompt_e2e_XXXXXX";

@@ -96,10 +96,10 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
 
 // Checks every "name:hex" entry and sizes the arena before any byte is
 // decoded; the bytes are then decoded straight into it.
-void load_patterns(Probe& probe, std::string_view spec) {
+void load_patterns(Probe& probe, std::string_view patterns_text) {
   std::vector<std::pair<std::string_view, std::string_view>> entries;
   std::size_t total = 0;
-  for (const std::string_view entry : split(spec, ',')) {
+  for (const std::string_view entry : split(patterns_text, ',')) {
     const std::size_t colon = entry.find(':');
     if (colon == std::string_view::npos || colon == 0) {
       probe.error = "pattern entry without a name";
@@ -291,11 +291,11 @@ void search_at_exit() {
 
 void install() {
   g_probe = new Probe;
-  const char* spec = std::getenv("AUTH_MEMORY_PROBE_PATTERNS");  // NOLINT(concurrency-mt-unsafe)
-  if (spec == nullptr || *spec == '\0') {
+  const char* patterns_text = std::getenv("AUTH_MEMORY_PROBE_PATTERNS");  // NOLINT(concurrency-mt-unsafe)
+  if (patterns_text == nullptr || *patterns_text == '\0') {
     g_probe->error = "AUTH_MEMORY_PROBE_PATTERNS is not set";
   } else {
-    load_patterns(*g_probe, spec);
+    load_patterns(*g_probe, patterns_text);
   }
   if (const char* name = std::getenv("AUTH_MEMORY_PROBE_PLANT");
       name != nullptr && g_probe->error.empty()) {  // NOLINT(concurrency-mt-unsafe)
