@@ -1,11 +1,14 @@
 #include "auth_password/backend/aes_256_gcm.hpp"
 
 #include <openssl/evp.h>
+#include <sodium.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <memory>
+
+#include "auth_password/backend/sodium_ready.hpp"
 
 namespace auth_password::backend {
 namespace {
@@ -45,10 +48,45 @@ bool update(EVP_CIPHER_CTX* context, std::span<const std::uint8_t> in, std::uint
   return true;
 }
 
+bool use_sodium(AesGcmEngine engine, std::size_t length) {
+  if (engine != AesGcmEngine::Fastest || length > crypto_aead_aes256gcm_MESSAGEBYTES_MAX) return false;
+  ensure_sodium_ready();
+  return crypto_aead_aes256gcm_is_available() == 1;
+}
+
+bool sodium_seal(std::span<const std::uint8_t> key, std::span<const std::uint8_t> nonce,
+                 std::span<const std::uint8_t> plaintext, std::vector<std::uint8_t>& out) {
+  if (key.size() != AES_256_KEY_BYTES || nonce.size() != GCM_NONCE_BYTES) std::abort();
+  const std::size_t at = out.size();
+  out.resize(at + plaintext.size() + GCM_TAG_BYTES);
+  if (crypto_aead_aes256gcm_encrypt_detached(out.data() + at, out.data() + at + plaintext.size(), nullptr,
+                                             plaintext.data(), plaintext.size(), nullptr, 0, nullptr, nonce.data(),
+                                             key.data()) != 0) {
+    out.resize(at);
+    return false;
+  }
+  return true;
+}
+
+bool sodium_open(std::span<const std::uint8_t> key, std::span<const std::uint8_t> nonce,
+                 std::span<const std::uint8_t> ciphertext, std::span<const std::uint8_t> tag,
+                 common::SecretBytes& plaintext) {
+  if (key.size() != AES_256_KEY_BYTES || nonce.size() != GCM_NONCE_BYTES) std::abort();
+  plaintext.resize(ciphertext.size());
+  // The tag is checked in constant time; on a mismatch nothing is released.
+  if (crypto_aead_aes256gcm_decrypt_detached(plaintext.data(), nullptr, ciphertext.data(), ciphertext.size(),
+                                             tag.data(), nullptr, 0, nonce.data(), key.data()) != 0) {
+    plaintext.clear();
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool aes_256_gcm_seal(std::span<const std::uint8_t> key, std::span<const std::uint8_t> nonce,
-                      std::span<const std::uint8_t> plaintext, std::vector<std::uint8_t>& out) {
+                      std::span<const std::uint8_t> plaintext, std::vector<std::uint8_t>& out, AesGcmEngine engine) {
+  if (use_sodium(engine, plaintext.size())) return sodium_seal(key, nonce, plaintext, out);
   const CipherContext context = start(key, nonce, true);
   if (!context) return false;
   const std::size_t at = out.size();
@@ -65,10 +103,14 @@ bool aes_256_gcm_seal(std::span<const std::uint8_t> key, std::span<const std::ui
 }
 
 bool aes_256_gcm_open(std::span<const std::uint8_t> key, std::span<const std::uint8_t> nonce,
-                      std::span<const std::uint8_t> ciphertext_and_tag, common::SecretBytes& plaintext) {
+                      std::span<const std::uint8_t> ciphertext_and_tag, common::SecretBytes& plaintext,
+                      AesGcmEngine engine) {
   plaintext.clear();
   if (ciphertext_and_tag.size() < GCM_TAG_BYTES) return false;
   const auto ciphertext = ciphertext_and_tag.first(ciphertext_and_tag.size() - GCM_TAG_BYTES);
+  if (use_sodium(engine, ciphertext.size())) {
+    return sodium_open(key, nonce, ciphertext, ciphertext_and_tag.last(GCM_TAG_BYTES), plaintext);
+  }
   // EVP reads the expected tag through a non-const pointer but does not write it.
   std::array<std::uint8_t, GCM_TAG_BYTES> tag{};
   std::ranges::copy(ciphertext_and_tag.last(GCM_TAG_BYTES), tag.begin());

@@ -185,6 +185,32 @@ TEST(Envelope, InteroperatesWithIndependentAesGcm) {
   }
 }
 
+// The envelope runs on libsodium where the processor allows and on OpenSSL
+// elsewhere: each must open what the other sealed, and refuse the same forgeries.
+TEST(AesGcm, BothEnginesAgreeByteForByte) {
+  const auto key = envelope_key(bytes_of("both engines"));
+  const Bytes nonce(GCM_NONCE_BYTES, 0x5a);
+  for (const std::size_t length : {0U, 1U, 15U, 16U, 32U, 1000U}) {
+    Bytes plain(length);
+    for (std::size_t i = 0; i < length; ++i) plain[i] = static_cast<std::uint8_t>(i * 7);
+    Bytes fastest;
+    Bytes openssl;
+    ASSERT_TRUE(aes_256_gcm_seal(key.bytes(), nonce, plain, fastest));
+    ASSERT_TRUE(aes_256_gcm_seal(key.bytes(), nonce, plain, openssl, AesGcmEngine::OpenSsl));
+    EXPECT_EQ(fastest, openssl) << length;
+
+    for (const auto opener : {AesGcmEngine::Fastest, AesGcmEngine::OpenSsl}) {
+      common::SecretBytes opened;
+      ASSERT_TRUE(aes_256_gcm_open(key.bytes(), nonce, fastest, opened, opener)) << length;
+      EXPECT_TRUE(opened.equals(plain)) << length;
+      auto forged = fastest;
+      forged.back() ^= 0x01;
+      EXPECT_FALSE(aes_256_gcm_open(key.bytes(), nonce, forged, opened, opener)) << length;
+      EXPECT_TRUE(opened.empty());
+    }
+  }
+}
+
 TEST(EnvelopeDeathTest, KeysOfAnotherLengthEndTheProcess) {
   const common::SecretBytes short_key(31), long_key(33);
   const Bytes sealed(28, 0);
