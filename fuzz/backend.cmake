@@ -1,4 +1,0 @@
-# Password hash and master-key envelope.
-auth_fuzz_target(fuzz_phc_string fuzz_phc_string.cpp auth_password_backend)
-auth_fuzz_target(fuzz_password_matches fuzz_password_matches.cpp auth_password_backend)
-auth_fuzz_target(fuzz_open_master_key fuzz_open_master_key.cpp auth_password_backend)
