@@ -3,7 +3,7 @@
 #include <array>
 #include <optional>
 
-#include "auth_password/backend/argon2_engine.hpp"
+#include "auth_password/backend/argon2.hpp"
 #include "auth_password/backend/os_random.hpp"
 #include "auth_password/backend/phc_string.hpp"
 #include "common/message_error.hpp"

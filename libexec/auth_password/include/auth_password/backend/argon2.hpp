@@ -5,7 +5,6 @@
 #include <expected>
 #include <span>
 #include <string>
-#include <string_view>
 
 namespace auth_password::backend {
 
@@ -36,28 +35,23 @@ struct Argon2Failure {
   [[nodiscard]] std::string debug() const;
 };
 
-class Argon2Engine {
- public:
-  Argon2Engine() = default;
-  Argon2Engine(const Argon2Engine&) = delete;
-  Argon2Engine& operator=(const Argon2Engine&) = delete;
-  virtual ~Argon2Engine() = default;
-
-  [[nodiscard]] virtual std::string_view name() const = 0;
-  [[nodiscard]] virtual bool can_compute(const Argon2Job& job, std::size_t output_length) const = 0;
-  [[nodiscard]] virtual std::expected<void, Argon2Failure> compute(const Argon2Job& job,
-                                                                   std::span<std::uint8_t> output) const = 0;
+enum class Argon2Engine : std::uint8_t {
+  // crypto_pwhash: vectorised, but only Argon2id/Argon2i version 19, one lane,
+  // a 16-byte salt, 16 output bytes or more, no secret and no associated data
+  // (and Argon2i with at least 3 passes).
+  Libsodium,
+  // argon2_ctx, single-threaded: every valid computation.
+  Libargon2,
 };
 
-// libsodium's crypto_pwhash: vectorised, but only Argon2id/Argon2i version 19,
-// one lane, a 16-byte salt, at least 16 output bytes, no secret and no
-// associated data (and Argon2i with at least 3 passes).
-[[nodiscard]] const Argon2Engine& sodium_argon2();
-// libargon2's argon2_ctx, single-threaded: every valid computation.
-[[nodiscard]] const Argon2Engine& reference_argon2();
+// Libsodium wherever it can compute the job, libargon2 for everything else.
+[[nodiscard]] Argon2Engine argon2_engine_for(const Argon2Job& job, std::size_t output_length);
 
-// The fastest engine that can compute the job.
-[[nodiscard]] const Argon2Engine& argon2_engine_for(const Argon2Job& job, std::size_t output_length);
+// The job on the engine argon2_engine_for chooses.
 [[nodiscard]] std::expected<void, Argon2Failure> compute_argon2(const Argon2Job& job, std::span<std::uint8_t> output);
+
+// The job on the given engine; libsodium refuses what it cannot compute.
+[[nodiscard]] std::expected<void, Argon2Failure> compute_argon2_with(Argon2Engine engine, const Argon2Job& job,
+                                                                     std::span<std::uint8_t> output);
 
 }  // namespace auth_password::backend
