@@ -1,8 +1,8 @@
 // Stored hashes of any shape: an error or a boolean, never a crash. A zero
 // byte ends the stored hash and starts the password (empty included);
-// without one the password is "password". Caps far below the program's keep
-// each run to a few milliseconds, so the fuzzer explores the parsing and the
-// engine choice.
+// without one the password is "password". A bound far below the program's
+// keeps each run to a few milliseconds, so the fuzzer explores the parsing
+// and the engine choice.
 #include <cstdlib>
 #include <string_view>
 
@@ -10,7 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace auth_password::backend;
-  constexpr StoredHashCaps tiny{.max_memory_kib = 64, .max_passes = 2, .max_lanes = 4};
+  constexpr StoredHashBound tiny{.max_memory_kib = 64, .max_memory_passes = 128};
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const std::size_t split = input.find('\0');
   const std::string_view stored = input.substr(0, split);

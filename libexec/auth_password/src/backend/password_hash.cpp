@@ -23,7 +23,7 @@ std::optional<Argon2Variant> variant_named(std::string_view algorithm) {
 
 // Everything that can go wrong after the stored string has been understood
 // means "no match".
-bool recomputation_matches(const StoredHashCaps& caps, const PhcString& stored, Argon2Variant variant,
+bool recomputation_matches(const StoredHashBound& bound, const PhcString& stored, Argon2Variant variant,
                            std::span<const std::uint8_t> password) {
   if (!stored.salt || !stored.hash) return false;
   // Parameters we cannot interpret would change the result if they mattered.
@@ -43,9 +43,7 @@ bool recomputation_matches(const StoredHashCaps& caps, const PhcString& stored, 
       .associated_data = stored.associated_data ? std::span<const std::uint8_t>(*stored.associated_data)
                                                 : std::span<const std::uint8_t>(),
   };
-  if (job.memory_kib > caps.max_memory_kib || job.passes > caps.max_passes || job.lanes > caps.max_lanes) {
-    return false;
-  }
+  if (!bound.admits(job.memory_kib, job.passes)) return false;
   // The output depends on the password: it is wiped like one.
   common::SecretBytes computed(stored.hash->size());
   if (!compute_argon2(job, computed.bytes())) return false;
@@ -92,10 +90,10 @@ std::expected<std::string, common::AnyError> make_password_hash_using(RandomFill
 
 std::expected<bool, common::AnyError> password_matches(std::span<const std::uint8_t> stored_data,
                                                        std::span<const std::uint8_t> password) {
-  return password_matches_within(StoredHashCaps{}, stored_data, password);
+  return password_matches_within(StoredHashBound{}, stored_data, password);
 }
 
-std::expected<bool, common::AnyError> password_matches_within(const StoredHashCaps& caps,
+std::expected<bool, common::AnyError> password_matches_within(const StoredHashBound& bound,
                                                               std::span<const std::uint8_t> stored_data,
                                                               std::span<const std::uint8_t> password) {
   if (auto utf8 = common::check_utf8(stored_data); !utf8) return std::unexpected(utf8.error());
@@ -104,7 +102,7 @@ std::expected<bool, common::AnyError> password_matches_within(const StoredHashCa
   if (!stored) return std::unexpected(stored.error());
   const auto variant = variant_named(stored->algorithm);
   if (!variant) return std::unexpected(common::MessageError("Unsupported algorithm"));
-  return recomputation_matches(caps, *stored, *variant, password);
+  return recomputation_matches(bound, *stored, *variant, password);
 }
 
 }  // namespace auth_password::backend

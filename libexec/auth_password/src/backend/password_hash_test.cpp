@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
 #include <chrono>
+#include <limits>
 
 #include "auth_password/backend/b64.hpp"
 #include "auth_password/backend/os_random.hpp"
@@ -111,11 +117,11 @@ TEST(PasswordMatches, StoredHashesThatCannotBeRecomputedMatchNothing) {
       "$argon2id$v=19$m=64,t=0,p=1$" + std::string(salt) + hash,       // no pass
       "$argon2id$v=19$m=64,t=1,p=0$" + std::string(salt) + hash,       // no lane
       "$argon2id$v=19$m=64,t=1,p=1$" + std::string(salt) + "$AAAAAA",  // 4-byte output
-      // Above the caps: refused before any memory is taken or time spent.
+      // Above the bound: refused before any memory is taken or time spent.
       "$argon2id$v=19$m=4194305,t=1,p=1$" + std::string(salt) + hash,
       "$argon2id$v=19$m=4294967295,t=4294967295,p=16777215$" + std::string(salt) + hash,
-      "$argon2id$v=19$m=64,t=65,p=1$" + std::string(salt) + hash,
-      "$argon2id$v=19$m=4096,t=1,p=257$" + std::string(salt) + hash,
+      "$argon2id$v=19$m=1048577,t=1,p=1$" + std::string(salt) + hash,
+      "$argon2id$v=19$m=65536,t=65,p=1$" + std::string(salt) + hash,
   };
   const auto start = std::chrono::steady_clock::now();
   for (const auto& stored : cases) {
@@ -140,14 +146,99 @@ TEST(PasswordMatches, MissingVersionAndParametersTakeTheDefaults) {
   }
 }
 
-TEST(PasswordMatches, CapsBoundTheStoredParameters) {
+TEST(PasswordMatches, TheBoundIsOnMemoryAndMemoryTimesPasses) {
   const std::string stored = "$argon2d$v=19$m=64,t=3,p=2$c29tZXNhbHQ$ssPrKp/2f6i3Y64BFMA8PusGj6aLmIWIezPER4s4LPE";
-  const std::pair<StoredHashCaps, bool> cases[] = {
-      {{64, 3, 2}, true}, {{63, 3, 2}, false}, {{64, 2, 2}, false}, {{64, 3, 1}, false}, {{}, true}};
-  for (const auto& [caps, expected] : cases) {
-    const auto result = password_matches_within(caps, bytes_of(stored), bytes_of("pw"));
+  const std::pair<StoredHashBound, bool> cases[] = {
+      {{64, 192}, true}, {{63, 192}, false}, {{64, 191}, false}, {{4096, 191}, false}, {{}, true}};
+  for (const auto& [bound, expected] : cases) {
+    const auto result = password_matches_within(bound, bytes_of(stored), bytes_of("pw"));
     ASSERT_TRUE(result);
-    EXPECT_EQ(*result, expected) << caps.max_memory_kib << " " << caps.max_passes << " " << caps.max_lanes;
+    EXPECT_EQ(*result, expected) << bound.max_memory_kib << " " << bound.max_memory_passes;
+  }
+}
+
+// 1 GiB, and as much work as 1 GiB over 4 passes, however it is split.
+TEST(StoredHashBound, AdmitsUpToOneGibibyteAndFourGibibytePasses) {
+  struct Case {
+    std::uint32_t memory_kib, passes;
+    bool admitted;
+  };
+  constexpr std::uint32_t most = std::numeric_limits<std::uint32_t>::max();
+  const Case cases[] = {
+      {8, 65, true},       {2056, 1, true},      {19456, 2, true},    {262144, 16, true},  {1048576, 4, true},
+      {4096, 1024, true},  {8, 524288, true},    {262144, 17, false}, {1048576, 5, false}, {1048577, 1, false},
+      {4194304, 1, false}, {4194304, 64, false}, {8, 524289, false},  {most, most, false}, {1, most, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(StoredHashBound{}.admits(c.memory_kib, c.passes), c.admitted) << c.memory_kib << " " << c.passes;
+  }
+}
+
+// Hashes from the argon2 tool. Neither many passes over little memory nor many
+// lanes is refused: only memory and work are bounded.
+TEST(StoredHashBound, ManyPassesOrManyLanesStillVerify) {
+  const std::string_view stored[] = {
+      "$argon2id$v=19$m=8,t=65,p=1$c29tZXNhbHRzb21lc2FsdA$Fw85dnFBRsc6oce+kI/nNJSkAG8tOqmHNBRWwMPy/gA",
+      "$argon2id$v=19$m=2056,t=1,p=257$c29tZXNhbHRzb21lc2FsdA$M8ylu6j4ivwQlSkgw1MqGaDCz3MPDhlLKsb4wXLYxsA",
+  };
+  for (const auto text : stored) {
+    EXPECT_TRUE(matches(text, "pw")) << text;
+    EXPECT_FALSE(matches(text, "pW")) << text;
+  }
+}
+
+struct ChildCheck {
+  bool matched = false;
+  long peak_growth_kib = -1;
+};
+
+// password_matches in a forked child, whose peak resident size starts at its
+// size when forked: how far the check raised it shows what it allocated.
+ChildCheck check_in_child(std::string_view stored, std::string_view password) {
+  std::array<int, 2> pipe_fds{};
+  if (::pipe(pipe_fds.data()) != 0) return {};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(pipe_fds[0]);
+    rusage before{}, after{};
+    ::getrusage(RUSAGE_SELF, &before);
+    const auto result = password_matches(bytes_of(stored), bytes_of(password));
+    ::getrusage(RUSAGE_SELF, &after);
+    const ChildCheck out{result.value_or(false), after.ru_maxrss - before.ru_maxrss};
+    const bool sent = ::write(pipe_fds[1], &out, sizeof out) == static_cast<ssize_t>(sizeof out);
+    ::_exit(result && sent ? 0 : 1);
+  }
+  ::close(pipe_fds[1]);
+  ChildCheck out;
+  const bool received = pid > 0 && ::read(pipe_fds[0], &out, sizeof out) == static_cast<ssize_t>(sizeof out);
+  ::close(pipe_fds[0]);
+  int status = -1;
+  if (pid > 0) ::waitpid(pid, &status, 0);
+  if (!received || !WIFEXITED(status) || WEXITSTATUS(status) != 0) ADD_FAILURE() << "child failed: " << stored;
+  return out;
+}
+
+TEST(StoredHashBound, AboveTheBoundMatchesNothingWithoutAllocating) {
+  struct Case {
+    std::string_view stored;
+    bool matched;
+    long at_least_kib, below_kib;
+  };
+  const Case cases[] = {
+      // The measurement sees an allocation: 64 MiB, computed and right.
+      {"$argon2id$v=19$m=65536,t=1,p=1$c29tZXNhbHRzb21lc2FsdA$7A9K7hau63R4F7N+VcGAh3/rJGhea7/my/rGlYjQMLE", true,
+       60 * 1024, 1 << 30},
+      // Right for "pw" at 256 MiB and 17 passes, one pass beyond the bound.
+      {"$argon2id$v=19$m=262144,t=17,p=1$c29tZXNhbHRzb21lc2FsdA$hiKSvDTaHXDUi+LoibZp95vebXHAeaQKWpBeLe4WZOI", false, 0,
+       16 * 1024},
+      {"$argon2id$v=19$m=4194304,t=64,p=256$c29tZXNhbHRzb21lc2FsdA$7A9K7hau63R4F7N+VcGAh3/rJGhea7/my/rGlYjQMLE", false,
+       0, 16 * 1024},
+  };
+  for (const auto& c : cases) {
+    const ChildCheck check = check_in_child(c.stored, "pw");
+    EXPECT_EQ(check.matched, c.matched) << c.stored;
+    EXPECT_GE(check.peak_growth_kib, c.at_least_kib) << c.stored;
+    EXPECT_LT(check.peak_growth_kib, c.below_kib) << c.stored;
   }
 }
 

@@ -36,16 +36,21 @@ struct PasswordHashError {
 [[nodiscard]] std::expected<bool, common::AnyError> password_matches(std::span<const std::uint8_t> stored_data,
                                                                      std::span<const std::uint8_t> password);
 
-// Stored parameters are untrusted sizes: a corrupted hash must not make the
-// helper allocate gigabytes or run for hours. Above a cap the stored hash
-// cannot be recomputed, so it matches nothing.
-struct StoredHashCaps {
-  std::uint32_t max_memory_kib = 4U * 1024U * 1024U;  // 4 GiB
-  std::uint32_t max_passes = 64;
-  std::uint32_t max_lanes = 256;
+// Stored parameters are untrusted: a corrupted or hostile hash must not make
+// the helper allocate gigabytes or run for minutes. What a recomputation
+// costs is its memory and its memory times its passes; lanes only divide the
+// memory, so Argon2's own rules on them are bound enough. A stored hash above
+// the bound cannot be recomputed, so it matches nothing.
+struct StoredHashBound {
+  std::uint32_t max_memory_kib = 1024U * 1024U;          // 1 GiB
+  std::uint64_t max_memory_passes = 4U * 1024U * 1024U;  // KiB times passes: 1 GiB at t=4
+
+  [[nodiscard]] bool admits(std::uint32_t memory_kib, std::uint32_t passes) const {
+    return memory_kib <= max_memory_kib && std::uint64_t{memory_kib} * passes <= max_memory_passes;
+  }
 };
 
-[[nodiscard]] std::expected<bool, common::AnyError> password_matches_within(const StoredHashCaps& caps,
+[[nodiscard]] std::expected<bool, common::AnyError> password_matches_within(const StoredHashBound& bound,
                                                                             std::span<const std::uint8_t> stored_data,
                                                                             std::span<const std::uint8_t> password);
 
