@@ -7,15 +7,8 @@
 #include "auth_password/process_setup.hpp"
 #include "auth_password/run.hpp"
 
-#ifdef AUTH_MEMORY_PROBE
-#include "memory_probe.hpp"
-#endif
-
 int main(int argc, char** argv) {
   auth_password::prepare_process();
-#ifdef AUTH_MEMORY_PROBE
-  auth_password::memory_probe::install();
-#endif
 
   std::vector<std::string_view> words;
   words.reserve(argc > 1 ? static_cast<std::size_t>(argc - 1) : 0U);

@@ -6,7 +6,7 @@
 namespace auth_password::backend::testing {
 
 std::vector<std::vector<std::string>> read_vectors(std::string_view file_name) {
-  std::ifstream in(std::string(BACKEND_TESTDATA_DIR) + "/" + std::string(file_name));
+  std::ifstream in(std::string(TEST_VECTORS_DIR) + "/" + std::string(file_name));
   if (!in) std::abort();
   std::vector<std::vector<std::string>> rows;
   for (std::string line; std::getline(in, line);) {

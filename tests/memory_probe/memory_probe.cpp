@@ -1,8 +1,23 @@
+// Linked with the program's own main.cpp into auth_password_memory_probe,
+// never into the installed program: when the process exits (a return from
+// main or an exit() anywhere), it searches every readable mapping of its own
+// memory for given byte strings and reports what it finds on standard output.
+// It installs itself while static objects are initialised, before main runs,
+// so the program's source knows nothing of it.
+//
+//   AUTH_MEMORY_PROBE_PATTERNS  "name:hex,name:hex,...": what to look for.
+//   AUTH_MEMORY_PROBE_PLANT     the name of one pattern to leave copies of in
+//                               secret memory, on the heap, in static data and
+//                               in a dead stack frame, to show that the search
+//                               finds them.
+//
+// Report lines: "memory-probe: found NAME at 0xADDRESS in REGION" for every
+// occurrence, then "memory-probe: N hits in M bytes" (or "memory-probe:
+// error: ..." when the search could not be made).
+//
 // The patterns and the read buffer live in one mapping of their own, which
 // the search leaves out; the hex text in the environment never holds the
 // bytes themselves. So the only copies found are the program's.
-#include "memory_probe.hpp"
-
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/uio.h>
@@ -287,8 +302,7 @@ void search_at_exit() {
   (void)common::write_all(STDOUT_FILENO, search_everything(probe));
 }
 
-}  // namespace
-
+// Reads the environment and registers the search with atexit.
 void install() {
   g_probe = new Probe;
   const char* patterns_text = std::getenv("AUTH_MEMORY_PROBE_PATTERNS");  // NOLINT(concurrency-mt-unsafe)
@@ -309,4 +323,7 @@ void install() {
   if (std::atexit(search_at_exit) != 0) std::abort();
 }
 
+[[maybe_unused]] const bool installed = (install(), true);
+
+}  // namespace
 }  // namespace auth_password::memory_probe
