@@ -1,7 +1,9 @@
 #include "tavrin_account/protocol.hpp"
 
-#include <memory>
+#include <ostream>
+#include <streambuf>
 
+#include "reply.hpp"
 #include "strict_json.hpp"
 
 namespace tavrin_account {
@@ -9,14 +11,23 @@ namespace {
 
 using json = nlohmann::json;
 
-// Lets the JSON library's serialiser write straight into a message buffer.
-class BufferSink final : public nlohmann::detail::output_adapter_protocol<char> {
+// Appends what the JSON library writes to a stream to a message buffer, so
+// that the request is serialised once, in place, through the library's
+// public stream output.
+class BufferStream final : public std::streambuf {
  public:
-  explicit BufferSink(std::vector<std::uint8_t>& out) : out_(out) {}
-  void write_character(char c) override { out_.push_back(static_cast<std::uint8_t>(c)); }
-  void write_characters(const char* s, std::size_t length) override {
+  explicit BufferStream(std::vector<std::uint8_t>& out) : out_(out) {}
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    out_.push_back(static_cast<std::uint8_t>(traits_type::to_char_type(c)));
+    return c;
+  }
+  std::streamsize xsputn(const char* s, std::streamsize length) override {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(s);
     out_.insert(out_.end(), bytes, bytes + length);
+    return length;
   }
 
  private:
@@ -29,19 +40,12 @@ class BufferSink final : public nlohmann::detail::output_adapter_protocol<char> 
 std::expected<void, std::string> write_pair(std::vector<std::uint8_t>& out, std::string_view first_key,
                                             const json& first, std::string_view second_key, const json& second) {
   out.clear();
-  auto sink = std::make_shared<BufferSink>(out);
+  BufferStream buffer(out);
+  std::ostream stream(&buffer);
   try {
-    nlohmann::detail::serializer<json> serializer(sink, ' ', json::error_handler_t::strict);
-    const auto literal = [&](std::string_view text) { sink->write_characters(text.data(), text.size()); };
-    literal("{\"");
-    literal(first_key);
-    literal("\":");
-    serializer.dump(first, false, false, 0);
-    literal(",\"");
-    literal(second_key);
-    literal("\":");
-    serializer.dump(second, false, false, 0);
-    literal("}");
+    // A stream width of zero is what makes the library write compactly.
+    stream.width(0);
+    stream << "{\"" << first_key << "\":" << first << ",\"" << second_key << "\":" << second << '}';
   } catch (const json::exception& error) {
     out.clear();
     return std::unexpected(detail::library_message(error.what()));
@@ -49,18 +53,18 @@ std::expected<void, std::string> write_pair(std::vector<std::uint8_t>& out, std:
   return {};
 }
 
-constexpr detail::EnvelopeShape kResponseShape{
+constexpr detail::MessageShape kResponseShape{
     .struct_name = "Response",
     .first_field = "success",
     .second_field = "value",
-    .first_kind = detail::EnvelopeShape::FirstKind::Boolean,
+    .first_kind = detail::MessageShape::FirstKind::Boolean,
 };
 
-constexpr detail::EnvelopeShape kRequestShape{
+constexpr detail::MessageShape kRequestShape{
     .struct_name = "Request",
     .first_field = "method",
     .second_field = "params",
-    .first_kind = detail::EnvelopeShape::FirstKind::String,
+    .first_kind = detail::MessageShape::FirstKind::String,
 };
 
 std::string unknown_variant(std::string_view name) {
@@ -76,7 +80,105 @@ std::string unknown_variant(std::string_view name) {
   return message;
 }
 
+std::expected<Error, std::string> error_from_name(const std::string& name) {
+  const auto kind = error_kind_from_name(name);
+  if (!kind) return std::unexpected(unknown_variant(name));
+  if (error_kind_has_text(*kind)) return std::unexpected("invalid type: unit variant, expected newtype variant");
+  return Error::of_kind(*kind);
+}
+
+std::expected<Error, std::string> error_from_member(const std::string& name, const json& content) {
+  const auto kind = error_kind_from_name(name);
+  if (!kind) return std::unexpected(unknown_variant(name));
+  if (error_kind_has_text(*kind)) {
+    if (!content.is_string()) return std::unexpected(detail::invalid_type(content, "a string"));
+    return Error::of_kind(*kind, content.get<std::string>());
+  }
+  if (!content.is_null()) return std::unexpected(detail::invalid_type(content, "unit"));
+  return Error::of_kind(*kind);
+}
+
+constexpr std::string_view kSingleKey = "invalid value: map, expected map with a single key";
+
+// An error as it stands in the reply text: a name, or an object counted by
+// the members given, so that a name given twice is two members.
+class ErrorReader final : public detail::ValueReader {
+ public:
+  bool scalar(json value) override {
+    if (depth_ == 0) {
+      if (!value.is_string()) return fail(detail::invalid_type(value, "string or map"));
+      name_ = std::move(value.get_ref<std::string&>());
+      return true;
+    }
+    if (members_ == 1) (void)content_.scalar(std::move(value));
+    return true;
+  }
+  bool open(bool object) override {
+    if (depth_++ == 0) {
+      if (!object) return fail(detail::invalid_type(json::array(), "string or map"));
+      map_ = true;
+      return true;
+    }
+    if (members_ == 1) (void)content_.open(object);
+    return true;
+  }
+  bool key(std::string& name) override {
+    if (depth_ == 1) {
+      if (++members_ == 1) name_ = name;
+      return true;
+    }
+    if (members_ == 1) (void)content_.key(name);
+    return true;
+  }
+  bool close() override {
+    if (--depth_ != 0 && members_ == 1) (void)content_.close();
+    return true;
+  }
+
+  [[nodiscard]] std::expected<Error, std::string> take() {
+    if (failed()) return std::unexpected(error());
+    if (!map_) return error_from_name(name_);
+    if (members_ != 1) return std::unexpected(std::string(kSingleKey));
+    return error_from_member(name_, content_.take());
+  }
+
+ private:
+  std::size_t depth_ = 0;
+  bool map_ = false;
+  std::size_t members_ = 0;
+  std::string name_;
+  detail::TreeReader content_;
+};
+
 }  // namespace
+
+namespace detail {
+
+std::expected<void, Error> exchange_request(AccountConnection& connection, std::string_view method,
+                                            const json& params) {
+  if (auto written = write_request(connection.buffer(), method, params); !written) {
+    return std::unexpected(Error::communication(std::move(written).error()));
+  }
+  if (auto exchanged = exchange_message(connection); !exchanged) {
+    return std::unexpected(Error::communication(exchanged.error().display()));
+  }
+  return {};
+}
+
+std::expected<void, Error> read_reply(std::span<const std::uint8_t> body, ValueReader& result) {
+  // Which of the two readings of the value counts is known only once
+  // "success" has been read, and it may come last.
+  ErrorReader failure;
+  BothReaders value(result, failure);
+  auto success = read_message(body, kResponseShape, value);
+  if (!success) return std::unexpected(Error::communication(std::move(success).error()));
+  if (success->get<bool>()) return {};
+  auto error = failure.take();
+  if (!error) return std::unexpected(Error::invalid_params(std::move(error).error()));
+  return std::unexpected(std::move(*error));
+}
+
+}  // namespace detail
 
 std::expected<void, std::string> write_request(std::vector<std::uint8_t>& out, std::string_view method,
                                                const json& params) {
@@ -88,36 +190,25 @@ std::expected<void, std::string> write_response(std::vector<std::uint8_t>& out, 
 }
 
 std::expected<Response, std::string> decode_response(std::span<const std::uint8_t> body) {
-  auto envelope = detail::read_envelope(body, kResponseShape);
-  if (!envelope) return std::unexpected(std::move(envelope).error());
-  return Response{.success = envelope->first.get<bool>(), .value = std::move(envelope->second)};
+  detail::TreeReader value;
+  auto success = detail::read_message(body, kResponseShape, value);
+  if (!success) return std::unexpected(std::move(success).error());
+  return Response{.success = success->get<bool>(), .value = value.take()};
 }
 
 std::expected<Request, std::string> decode_request(std::span<const std::uint8_t> body) {
-  auto envelope = detail::read_envelope(body, kRequestShape);
-  if (!envelope) return std::unexpected(std::move(envelope).error());
-  return Request{.method = std::move(envelope->first.get_ref<std::string&>()), .params = std::move(envelope->second)};
+  detail::TreeReader params(detail::TreeReader::RepeatedKeys::Refuse);
+  auto method = detail::read_message(body, kRequestShape, params);
+  if (!method) return std::unexpected(std::move(method).error());
+  return Request{.method = std::move(method->get_ref<std::string&>()), .params = params.take()};
 }
 
 std::expected<Error, std::string> error_from_json(const json& value) {
-  if (value.is_string()) {
-    const auto& name = value.get_ref<const std::string&>();
-    const auto kind = error_kind_from_name(name);
-    if (!kind) return std::unexpected(unknown_variant(name));
-    if (error_kind_has_text(*kind)) return std::unexpected("invalid type: unit variant, expected newtype variant");
-    return Error::of_kind(*kind);
-  }
+  if (value.is_string()) return error_from_name(value.get_ref<const std::string&>());
   if (value.is_object()) {
-    if (value.size() != 1) return std::unexpected("invalid value: map, expected map with a single key");
+    if (value.size() != 1) return std::unexpected(std::string(kSingleKey));
     const auto& [name, content] = *value.get_ref<const json::object_t&>().begin();
-    const auto kind = error_kind_from_name(name);
-    if (!kind) return std::unexpected(unknown_variant(name));
-    if (error_kind_has_text(*kind)) {
-      if (!content.is_string()) return std::unexpected(detail::invalid_type(content, "a string"));
-      return Error::of_kind(*kind, content.get<std::string>());
-    }
-    if (!content.is_null()) return std::unexpected(detail::invalid_type(content, "unit"));
-    return Error::of_kind(*kind);
+    return error_from_member(name, content);
   }
   return std::unexpected(detail::invalid_type(value, "string or map"));
 }
@@ -131,19 +222,17 @@ json error_to_json(const Error& error) {
   return object;
 }
 
+std::expected<json, Error> value_from_reply(std::span<const std::uint8_t> body) {
+  detail::TreeReader value;
+  if (auto read = detail::read_reply(body, value); !read) return std::unexpected(std::move(read).error());
+  return value.take();
+}
+
 std::expected<json, Error> call_method(AccountConnection& connection, std::string_view method, const json& params) {
-  if (auto written = write_request(connection.buffer(), method, params); !written) {
-    return std::unexpected(Error::communication(std::move(written).error()));
+  if (auto exchanged = detail::exchange_request(connection, method, params); !exchanged) {
+    return std::unexpected(std::move(exchanged).error());
   }
-  if (auto exchanged = exchange_message(connection); !exchanged) {
-    return std::unexpected(Error::communication(exchanged.error().display()));
-  }
-  auto response = decode_response(connection.buffer());
-  if (!response) return std::unexpected(Error::communication(std::move(response).error()));
-  if (response->success) return std::move(response->value);
-  auto error = error_from_json(response->value);
-  if (!error) return std::unexpected(Error::invalid_params(std::move(error).error()));
-  return std::unexpected(std::move(*error));
+  return value_from_reply(connection.buffer());
 }
 
 }  // namespace tavrin_account

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "common/quote.hpp"
 #include "tavrin_account/protocol.hpp"
 
 namespace tavrin_account {
@@ -69,7 +70,7 @@ TEST(Protocol, ResponsesDecodeStrictly) {
       {R"({"success":true,"value":1,"value":1})", std::nullopt, "duplicate field `value`"},
       {R"({"success":1,"value":1})", std::nullopt, "invalid type: integer `1`, expected a boolean"},
       {R"({"success":[],"value":1})", std::nullopt, "invalid type: sequence, expected a boolean"},
-      {"{\n\"success\":true,\n\"value\":{\"a\":1,\"a\":2}}", std::nullopt, "duplicate key `a` at line 3 column"},
+      {"{\n\"success\":true,\n\"value\":{\"a\":1,\"a\":2}}", Response{true, json::object({{"a", 2}})}, ""},
       {R"({"success":true,"value":"\ud800"})", std::nullopt, "surrogate"},
   };
   for (const auto& c : cases) {
@@ -82,6 +83,60 @@ TEST(Protocol, ResponsesDecodeStrictly) {
       ASSERT_FALSE(decoded.has_value()) << c.body;
       EXPECT_NE(decoded.error().find(c.fragment), std::string::npos) << c.body << ": " << decoded.error();
     }
+  }
+}
+
+TEST(Protocol, OnlyJsonWhiteSpaceMayStandAroundTheReply) {
+  using namespace std::string_literals;
+  struct Case {
+    std::string body;
+    bool accepted;
+  };
+  const std::vector<Case> cases = {
+      {" \t\r\n{\"success\":false,\"value\":\"NoSuchSecret\"} \t\r\n"s, true},
+      {"{\"success\":false,\"value\":\"NoSuchSecret\"}\0"s, false},
+      {"{\"success\":false,\"value\":\"NoSuchSecret\"}\0{\"success\":true}"s, false},
+      {"{\"success\":true,\"value\":null}\n\0"s, false},
+      {"\0{\"success\":true,\"value\":null}"s, false},
+      {"{\"success\":true,\"value\":\"a\0b\"}"s, false},
+      {"\xEF\xBB\xBF{\"success\":true,\"value\":null}"s, false},
+      {" \xEF\xBB\xBF{\"success\":true,\"value\":null}"s, false},
+      {"{\"success\":true,\"value\":\"\xEF\xBB\xBF\"}"s, true},
+      {"\f{\"success\":true,\"value\":null}"s, false},
+      {"{\"success\":true,\"value\":null}\v"s, false},
+      {"\xC2\xA0{\"success\":true,\"value\":null}"s, false},
+  };
+  for (const auto& c : cases) {
+    const auto decoded = decode_response(bytes_of(c.body));
+    EXPECT_EQ(decoded.has_value(), c.accepted) << common::quoted(c.body);
+    const auto value = value_from_reply(bytes_of(c.body));
+    if (c.accepted) continue;
+    ASSERT_FALSE(value.has_value()) << common::quoted(c.body);
+    EXPECT_EQ(value.error().kind(), Error::Kind::Communication) << common::quoted(c.body);
+  }
+}
+
+TEST(Protocol, EveryReplyFailureSaysWhereItLies) {
+  using namespace std::string_literals;
+  struct Case {
+    std::string body;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {R"({"success":true,"value":1e400})", "number overflow parsing '1e400' at line 1 column 29"},
+      {"{\"success\":true,\n \"value\":[-1e309]}", "number overflow parsing '-1e309' at line 2 column 16"},
+      {"{\"success\":true,\n \"value\":null}\0"s, "NUL byte in the text at line 2 column 15"},
+      {"\xEF\xBB\xBF[true,null]", "byte-order mark before the value at line 1 column 1"},
+      {R"({"success":true,"value":null,"success":true})", "duplicate field `success` at line 1 column 38"},
+      {"[true,\n null,\n 3]", "trailing characters at line 3 column 2"},
+      {R"({"success":"yes","value":null})", "invalid type: string \"yes\", expected a boolean at line 1 column 16"},
+      {R"({"value":null})", "missing field `success` at line 1 column 14"},
+  };
+  for (const auto& c : cases) {
+    const auto decoded = decode_response(bytes_of(c.body));
+    ASSERT_FALSE(decoded.has_value()) << common::quoted(c.body);
+    EXPECT_EQ(decoded.error(), c.message) << common::quoted(c.body);
+    EXPECT_EQ(value_from_reply(bytes_of(c.body)), std::unexpected(Error::communication(c.message)));
   }
 }
 

@@ -1,6 +1,7 @@
 #include <array>
 #include <limits>
 
+#include "reply.hpp"
 #include "strict_json.hpp"
 #include "tavrin_account/secrets.hpp"
 
@@ -104,6 +105,33 @@ std::expected<common::Uuid, std::string> read_uuid(const json& value) {
 constexpr std::array<std::string_view, 5> kSecretFields = {"name", "data", "security_flags", "creation_time",
                                                            "expiration_time"};
 
+// Each field's own type, in declaration order.
+std::expected<Secret, std::string> secret_from_fields(const json& name, const json& data, const json& flags,
+                                                      const json& created, const json& expires) {
+  Secret secret;
+  if (auto v = read_string(name); v)
+    secret.name = std::move(*v);
+  else
+    return std::unexpected(v.error());
+  if (auto v = read_bytes(data); v)
+    secret.data = std::move(*v);
+  else
+    return std::unexpected(v.error());
+  if (auto v = read_flags(flags); v)
+    secret.security_flags = *v;
+  else
+    return std::unexpected(v.error());
+  if (auto v = read_i64(created); v)
+    secret.creation_time = *v;
+  else
+    return std::unexpected(v.error());
+  if (auto v = read_i64(expires); v)
+    secret.expiration_time = *v;
+  else
+    return std::unexpected(v.error());
+  return secret;
+}
+
 }  // namespace
 
 json secret_to_json(const Secret& secret) {
@@ -124,28 +152,18 @@ std::expected<Secret, std::string> secret_from_json(const json& value) {
   const auto fields = record_fields(value, "Secret", kSecretFields);
   if (!fields) return std::unexpected(fields.error());
   const auto& [name, data, flags, created, expires] = *fields;
-  Secret secret;
-  if (auto v = read_string(*name); v)
-    secret.name = std::move(*v);
-  else
-    return std::unexpected(v.error());
-  if (auto v = read_bytes(*data); v)
-    secret.data = std::move(*v);
-  else
-    return std::unexpected(v.error());
-  if (auto v = read_flags(*flags); v)
-    secret.security_flags = *v;
-  else
-    return std::unexpected(v.error());
-  if (auto v = read_i64(*created); v)
-    secret.creation_time = *v;
-  else
-    return std::unexpected(v.error());
-  if (auto v = read_i64(*expires); v)
-    secret.expiration_time = *v;
-  else
-    return std::unexpected(v.error());
-  return secret;
+  return secret_from_fields(*name, *data, *flags, *created, *expires);
+}
+
+std::expected<Secret, Error> secret_from_reply(std::span<const std::uint8_t> body) {
+  detail::RecordReader record("Secret", kSecretFields);
+  if (auto read = detail::read_reply(body, record); !read) return std::unexpected(std::move(read).error());
+  auto fields = record.take();
+  if (!fields) return std::unexpected(Error::communication(std::move(fields).error()));
+  const auto& f = *fields;
+  auto secret = secret_from_fields(f[0], f[1], f[2], f[3], f[4]);
+  if (!secret) return std::unexpected(Error::communication(std::move(secret).error()));
+  return std::move(*secret);
 }
 
 json get_secret_params_to_json(const GetSecretParams& params) {

@@ -1,5 +1,6 @@
 #include "tavrin_account/secrets.hpp"
 
+#include "reply.hpp"
 #include "strict_json.hpp"
 #include "tavrin_account/protocol.hpp"
 
@@ -7,12 +8,13 @@ namespace tavrin_account {
 
 std::expected<Secret, Error> get_secret(AccountConnection& connection, const common::Uuid& user,
                                         std::string_view name) {
-  auto value = call_method(connection, GET_SECRET_METHOD,
-                           get_secret_params_to_json(GetSecretParams{.user = user, .name = std::string(name)}));
-  if (!value) return std::unexpected(std::move(value).error());
-  auto secret = secret_from_json(*value);
-  if (!secret) return std::unexpected(Error::communication(std::move(secret).error()));
-  return std::move(*secret);
+  if (auto exchanged = detail::exchange_request(
+          connection, GET_SECRET_METHOD,
+          get_secret_params_to_json(GetSecretParams{.user = user, .name = std::string(name)}));
+      !exchanged) {
+    return std::unexpected(std::move(exchanged).error());
+  }
+  return secret_from_reply(connection.buffer());
 }
 
 std::expected<void, Error> set_secret(AccountConnection& connection, const common::Uuid& user, const Secret& secret) {

@@ -110,6 +110,48 @@ TEST(SecretJson, BothFormsDecodeAndBadFieldsAreNamed) {
   EXPECT_EQ(secret_from_json(secret_to_json(*decoded)).value(), *decoded);
 }
 
+TEST(SecretReplies, RepeatedKeysCountOnlyWhereTheReaderLooks) {
+  const std::string fields = R"("creation_time":1,"data":[7],"expiration_time":2,"name":"n","security_flags":"")";
+  const auto secret_reply = [](const std::string& members) {
+    return R"({"success":true,"value":{)" + members + "}}";
+  };
+  struct Case {
+    std::string body;
+    std::optional<Error> error;  // nullopt: the secret below
+  };
+  const std::vector<Case> cases = {
+      {secret_reply(fields + R"(,"x":{"k":1,"k":2})"), std::nullopt},
+      {secret_reply(R"("x":1,"x":[{"k":1,"k":{"k":2}}],)" + fields), std::nullopt},
+      {R"({"other":{"k":1,"k":2},"success":true,"other":0,"value":{)" + fields + "}}", std::nullopt},
+      {secret_reply(fields + R"(,"name":"m")"), Error::communication("duplicate field `name`")},
+      {secret_reply(R"("n\u0061me":"m",)" + fields), Error::communication("duplicate field `name`")},
+      {secret_reply(fields + R"(,"data":[])"), Error::communication("duplicate field `data`")},
+      {R"({"success":true,"value":{)" + fields + R"(},"value":null})",
+       Error::communication("duplicate field `value` at line 1 column 113")},
+      {R"({"success":false,"success":false,"value":"NoSuchUser"})",
+       Error::communication("duplicate field `success` at line 1 column 26")},
+      {R"({"success":false,"value":{"NoSuchUser":null,"NoSuchUser":null}})",
+       Error::invalid_params("invalid value: map, expected map with a single key")},
+      {R"({"success":false,"value":{"Internal":"a","Internal":"a"}})",
+       Error::invalid_params("invalid value: map, expected map with a single key")},
+      {R"({"success":false,"value":{"Internal":{"k":1,"k":2}}})",
+       Error::invalid_params("invalid type: map, expected a string")},
+      {R"({"x":{"k":1,"k":2},"success":false,"value":{"Internal":"disk"}})", Error::internal("disk")},
+  };
+  const Secret expected{"n", {7}, {}, 1, 2};
+  for (const auto& c : cases) {
+    const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(c.body.data()), c.body.size());
+    const auto secret = secret_from_reply(bytes);
+    if (!c.error) {
+      ASSERT_TRUE(secret.has_value()) << c.body << ": " << secret.error().display();
+      EXPECT_EQ(*secret, expected) << c.body;
+    } else {
+      ASSERT_FALSE(secret.has_value()) << c.body;
+      EXPECT_EQ(secret.error().debug(), c.error->debug()) << c.body;
+    }
+  }
+}
+
 // A peer on the other end of a socket pair that answers one frame.
 class OneShotPeer {
  public:

@@ -1,7 +1,10 @@
 #include "strict_json.hpp"
 
+#include <algorithm>
+#include <array>
+#include <cstdlib>
 #include <iterator>
-#include <vector>
+#include <utility>
 
 #include "common/quote.hpp"
 
@@ -39,74 +42,67 @@ class TrackedIterator {
   const char** furthest_;
 };
 
-// Builds one JSON value from parser events; an object may not name a key
-// twice. Pointers into the tree stay valid because a container only grows
-// once every child opened after it has been closed.
-class ValueBuilder {
- public:
-  void begin(json* root) {
-    root_ = root;
-    open_.clear();
-  }
-  [[nodiscard]] bool building() const { return !open_.empty(); }
-  void add(json value) { (void)place(std::move(value)); }
-  void open(bool object) { open_.push_back(place(object ? json::object() : json::array())); }
-  void close() { open_.pop_back(); }
-  [[nodiscard]] bool take_key(std::string& key) {
-    auto& members = open_.back()->get_ref<json::object_t&>();
-    if (members.contains(key)) return false;
-    pending_key_ = std::move(key);
-    return true;
-  }
-
- private:
-  json* place(json value) {
-    if (open_.empty()) {
-      *root_ = std::move(value);
-      return root_;
+// " at line L column C", C counting the bytes of line L up to and including
+// the last one read.
+std::string location(std::span<const std::uint8_t> body, std::size_t read) {
+  std::size_t line = 1;
+  std::size_t column = 0;
+  for (std::size_t i = 0; i < read && i < body.size(); ++i) {
+    if (body[i] == '\n') {
+      ++line;
+      column = 0;
+    } else {
+      ++column;
     }
-    json& top = *open_.back();
-    if (top.is_array()) {
-      auto& elements = top.get_ref<json::array_t&>();
-      elements.push_back(std::move(value));
-      return &elements.back();
-    }
-    auto& members = top.get_ref<json::object_t&>();
-    return &members.insert_or_assign(std::move(pending_key_), std::move(value)).first->second;
   }
+  return " at line " + std::to_string(line) + " column " + std::to_string(column);
+}
 
-  json* root_ = nullptr;
-  std::vector<json*> open_;
-  std::string pending_key_;
-};
+// The library takes a NUL byte for the end of the input and skips a leading
+// byte-order mark; neither may stand in a reply.
+std::optional<std::string> foreign_byte(std::span<const std::uint8_t> body) {
+  constexpr std::array<std::uint8_t, 3> kByteOrderMark = {0xEF, 0xBB, 0xBF};
+  if (body.size() >= kByteOrderMark.size() && std::equal(kByteOrderMark.begin(), kByteOrderMark.end(), body.begin())) {
+    return "byte-order mark before the value" + location(body, 1);
+  }
+  if (const auto nul = std::find(body.begin(), body.end(), std::uint8_t{0}); nul != body.end()) {
+    return "NUL byte in the text" + location(body, static_cast<std::size_t>(nul - body.begin()) + 1);
+  }
+  return std::nullopt;
+}
 
-class EnvelopeReader {
+class MessageReader {
  public:
-  explicit EnvelopeReader(const EnvelopeShape& shape) : shape_(shape) {}
+  MessageReader(std::span<const std::uint8_t> body, const MessageShape& shape, ValueReader& second)
+      : body_(body), shape_(shape), second_(second) {}
 
   // Parser events.
-  bool null() { return scalar(json(nullptr)); }
-  bool boolean(bool value) { return scalar(json(value)); }
-  bool number_integer(json::number_integer_t value) { return scalar(json(value)); }
-  bool number_unsigned(json::number_unsigned_t value) { return scalar(json(value)); }
-  bool number_float(json::number_float_t value, const std::string& /*text*/) { return scalar(json(value)); }
-  bool string(std::string& value) { return scalar(json(std::move(value))); }
+  bool null() { return other(json(nullptr)); }
+  bool boolean(bool value) { return other(json(value)); }
+  bool number_integer(json::number_integer_t value) { return number(json(value)); }
+  bool number_unsigned(json::number_unsigned_t value) { return number(json(value)); }
+  bool number_float(json::number_float_t value, const std::string& /*text*/) { return number(json(value)); }
+  bool string(std::string& value) { return other(json(std::move(value))); }
   bool binary(json::binary_t& /*value*/) { return fail("unexpected binary value"); }
   bool start_object(std::size_t /*elements*/) { return open(true); }
   bool start_array(std::size_t /*elements*/) { return open(false); }
   bool end_object() { return close(); }
   bool end_array() { return close(); }
   bool key(std::string& name);
-  bool parse_error(std::size_t /*position*/, const std::string& /*last_token*/,
-                   const nlohmann::detail::exception& error) {
+  bool parse_error(std::size_t position, const std::string& /*last_token*/, const json::exception& error) {
     error_ = library_message(error.what());
+    // Syntax errors name their place themselves; the others (a number
+    // beyond the double range) do not.
+    if (dynamic_cast<const json::parse_error*>(&error) == nullptr) error_ += location(body_, position);
     located_ = true;
     return false;
   }
 
   [[nodiscard]] const std::string& error() const { return error_; }
   [[nodiscard]] bool located() const { return located_; }
-  [[nodiscard]] Envelope take() { return std::move(envelope_); }
+  // The parser reads one byte past a number before it reports it.
+  [[nodiscard]] bool read_past_number() const { return number_; }
+  [[nodiscard]] json take_first() { return std::move(first_); }
 
  private:
   enum class Root : std::uint8_t { None, Object, Array };
@@ -116,7 +112,19 @@ class EnvelopeReader {
     error_ = std::move(message);
     return false;
   }
+  bool other(json value) {
+    number_ = false;
+    return scalar(std::move(value));
+  }
+  bool number(json value) {
+    number_ = true;
+    return scalar(std::move(value));
+  }
+  bool forwarded(bool accepted) { return accepted || fail(second_.error()); }
   [[nodiscard]] std::string expected_struct() const { return "struct " + std::string(shape_.struct_name); }
+  [[nodiscard]] std::string_view first_kind() const {
+    return shape_.first_kind == MessageShape::FirstKind::Boolean ? "a boolean" : "a string";
+  }
 
   // Which field a value that starts directly inside the root belongs to.
   Field field_of_next_value() {
@@ -133,10 +141,13 @@ class EnvelopeReader {
   bool close();
   bool store_first(json value);
 
-  const EnvelopeShape& shape_;
-  Envelope envelope_;
+  std::span<const std::uint8_t> body_;
+  const MessageShape& shape_;
+  ValueReader& second_;
+  json first_;
   std::string error_;
   bool located_ = false;
+  bool number_ = false;
 
   std::size_t depth_ = 0;
   Root root_ = Root::None;
@@ -144,16 +155,13 @@ class EnvelopeReader {
   std::size_t elements_ = 0;
   bool seen_first_ = false;
   bool seen_second_ = false;
-  ValueBuilder second_;
   std::size_t second_depth_ = 0;  // nonzero while the second field's container is open
   std::size_t skip_depth_ = 0;    // nonzero while a skipped member's container is open
 };
 
-bool EnvelopeReader::key(std::string& name) {
-  if (second_depth_ != 0) {
-    if (!second_.take_key(name)) return fail("duplicate key `" + name + "`");
-    return true;
-  }
+bool MessageReader::key(std::string& name) {
+  number_ = false;
+  if (second_depth_ != 0) return forwarded(second_.key(name));
   if (skip_depth_ != 0) return true;
   if (name == shape_.first_field) {
     if (seen_first_) return fail("duplicate field `" + name + "`");
@@ -167,29 +175,21 @@ bool EnvelopeReader::key(std::string& name) {
   return true;
 }
 
-bool EnvelopeReader::store_first(json value) {
-  const bool wanted = shape_.first_kind == EnvelopeShape::FirstKind::Boolean ? value.is_boolean() : value.is_string();
-  if (!wanted) {
-    return fail(invalid_type(value, shape_.first_kind == EnvelopeShape::FirstKind::Boolean ? "a boolean" : "a string"));
-  }
-  envelope_.first = std::move(value);
+bool MessageReader::store_first(json value) {
+  const bool wanted = shape_.first_kind == MessageShape::FirstKind::Boolean ? value.is_boolean() : value.is_string();
+  if (!wanted) return fail(invalid_type(value, first_kind()));
+  first_ = std::move(value);
   seen_first_ = true;
   return true;
 }
 
-bool EnvelopeReader::scalar(json value) {
+bool MessageReader::scalar(json value) {
   if (depth_ == 0) return fail(invalid_type(value, expected_struct()));
-  if (second_depth_ != 0) {
-    second_.add(std::move(value));
-    return true;
-  }
+  if (second_depth_ != 0) return forwarded(second_.scalar(std::move(value)));
   if (skip_depth_ != 0) return true;
   switch (field_of_next_value()) {
     case Field::First: return store_first(std::move(value));
-    case Field::Second:
-      envelope_.second = std::move(value);
-      seen_second_ = true;
-      return true;
+    case Field::Second: seen_second_ = true; return forwarded(second_.scalar(std::move(value)));
     case Field::Extra: return fail("trailing characters");
     case Field::Skip:
     case Field::None: return true;
@@ -197,26 +197,18 @@ bool EnvelopeReader::scalar(json value) {
   return true;
 }
 
-bool EnvelopeReader::open(bool object) {
+bool MessageReader::open(bool object) {
+  number_ = false;
   if (++depth_ >= MAX_NESTING) return fail("recursion limit exceeded");
   if (depth_ == 1) {
     root_ = object ? Root::Object : Root::Array;
     return true;
   }
-  if (second_depth_ != 0) {
-    second_.open(object);
-    return true;
-  }
+  if (second_depth_ != 0) return forwarded(second_.open(object));
   if (skip_depth_ != 0) return true;
   switch (field_of_next_value()) {
-    case Field::First:
-      return fail(invalid_type(object ? json::object() : json::array(),
-                               shape_.first_kind == EnvelopeShape::FirstKind::Boolean ? "a boolean" : "a string"));
-    case Field::Second:
-      second_.begin(&envelope_.second);
-      second_.open(object);
-      second_depth_ = depth_;
-      return true;
+    case Field::First: return fail(invalid_type(object ? json::object() : json::array(), first_kind()));
+    case Field::Second: second_depth_ = depth_; return forwarded(second_.open(object));
     case Field::Extra: return fail("trailing characters");
     case Field::Skip:
     case Field::None: skip_depth_ = depth_; return true;
@@ -224,15 +216,15 @@ bool EnvelopeReader::open(bool object) {
   return true;
 }
 
-bool EnvelopeReader::close() {
+bool MessageReader::close() {
+  number_ = false;
   const std::size_t closing = depth_--;
   if (second_depth_ != 0) {
-    second_.close();
     if (closing == second_depth_) {
       second_depth_ = 0;
       seen_second_ = true;
     }
-    return true;
+    return forwarded(second_.close());
   }
   if (skip_depth_ != 0) {
     if (closing == skip_depth_) skip_depth_ = 0;
@@ -251,34 +243,174 @@ bool EnvelopeReader::close() {
   return true;
 }
 
-std::string location(std::span<const std::uint8_t> body, std::size_t offset) {
-  std::size_t line = 1;
-  std::size_t column = 0;
-  for (std::size_t i = 0; i < offset && i < body.size(); ++i) {
-    if (body[i] == '\n') {
-      ++line;
-      column = 0;
-    } else {
-      ++column;
-    }
-  }
-  return " at line " + std::to_string(line) + " column " + std::to_string(column);
-}
-
 }  // namespace
 
-std::expected<Envelope, std::string> read_envelope(std::span<const std::uint8_t> body, const EnvelopeShape& shape) {
+bool TreeReader::scalar(json value) {
+  (void)place(std::move(value));
+  return true;
+}
+
+bool TreeReader::open(bool object) {
+  open_.push_back(place(object ? json::object() : json::array()));
+  return true;
+}
+
+bool TreeReader::key(std::string& name) {
+  if (repeated_ == RepeatedKeys::Refuse && open_.back()->get_ref<const json::object_t&>().contains(name)) {
+    return fail("duplicate key `" + name + "`");
+  }
+  pending_key_ = std::move(name);
+  return true;
+}
+
+bool TreeReader::close() {
+  open_.pop_back();
+  return true;
+}
+
+json* TreeReader::place(json value) {
+  if (open_.empty()) {
+    root_ = std::move(value);
+    return &root_;
+  }
+  json& top = *open_.back();
+  if (top.is_array()) {
+    auto& elements = top.get_ref<json::array_t&>();
+    elements.push_back(std::move(value));
+    return &elements.back();
+  }
+  auto& members = top.get_ref<json::object_t&>();
+  return &members.insert_or_assign(std::move(pending_key_), std::move(value)).first->second;
+}
+
+RecordReader::RecordReader(std::string_view struct_name, std::span<const std::string_view> fields)
+    : struct_name_(struct_name), names_(fields), fields_(fields.size()) {}
+
+bool RecordReader::begin_field() {
+  if (object_) {
+    field_ = std::exchange(next_field_, std::nullopt);
+  } else {
+    const std::size_t index = elements_++;
+    field_ = index < names_.size() ? std::optional(index) : std::nullopt;
+  }
+  return true;
+}
+
+bool RecordReader::end_field() {
+  fields_[*field_] = tree_.take();
+  field_.reset();
+  return true;
+}
+
+bool RecordReader::scalar(json value) {
+  if (depth_ == 0) return fail(invalid_type(value, "struct " + std::string(struct_name_)));
+  if (depth_ == 1) (void)begin_field();
+  if (!field_) return true;
+  (void)tree_.scalar(std::move(value));
+  return depth_ == 1 ? end_field() : true;
+}
+
+bool RecordReader::open(bool object) {
+  if (depth_ == 0) {
+    object_ = object;
+    depth_ = 1;
+    return true;
+  }
+  if (depth_ == 1) (void)begin_field();
+  ++depth_;
+  if (field_) (void)tree_.open(object);
+  return true;
+}
+
+bool RecordReader::key(std::string& name) {
+  if (depth_ != 1) {
+    if (field_) (void)tree_.key(name);
+    return true;
+  }
+  next_field_.reset();
+  for (std::size_t i = 0; i < names_.size(); ++i) {
+    if (name != names_[i]) continue;
+    if (fields_[i]) return fail("duplicate field `" + name + "`");
+    next_field_ = i;
+  }
+  return true;
+}
+
+bool RecordReader::close() {
+  if (--depth_ != 0) {
+    if (!field_) return true;
+    (void)tree_.close();
+    return depth_ == 1 ? end_field() : true;
+  }
+  closed_ = true;
+  const std::string expected = "struct " + std::string(struct_name_);
+  if (!object_) {
+    if (elements_ < names_.size()) {
+      return fail("invalid length " + std::to_string(elements_) + ", expected " + expected + " with " +
+                  std::to_string(names_.size()) + " elements");
+    }
+    if (elements_ > names_.size()) {
+      return fail("invalid length " + std::to_string(elements_) + ", expected fewer elements in array");
+    }
+    return true;
+  }
+  for (std::size_t i = 0; i < names_.size(); ++i) {
+    if (!fields_[i]) return fail("missing field `" + std::string(names_[i]) + "`");
+  }
+  return true;
+}
+
+std::expected<std::vector<json>, std::string> RecordReader::take() {
+  if (failed()) return std::unexpected(error());
+  // The message reader hands over complete values only.
+  if (!closed_) std::abort();
+  std::vector<json> fields;
+  fields.reserve(fields_.size());
+  for (auto& field : fields_) fields.push_back(std::move(*field));
+  return fields;
+}
+
+bool BothReaders::scalar(json value) {
+  if (!first_.failed()) (void)first_.scalar(value);
+  if (!second_.failed()) (void)second_.scalar(std::move(value));
+  return true;
+}
+
+bool BothReaders::open(bool object) {
+  if (!first_.failed()) (void)first_.open(object);
+  if (!second_.failed()) (void)second_.open(object);
+  return true;
+}
+
+bool BothReaders::key(std::string& name) {
+  std::string copy = name;
+  if (!first_.failed()) (void)first_.key(copy);
+  if (!second_.failed()) (void)second_.key(name);
+  return true;
+}
+
+bool BothReaders::close() {
+  if (!first_.failed()) (void)first_.close();
+  if (!second_.failed()) (void)second_.close();
+  return true;
+}
+
+std::expected<json, std::string> read_message(std::span<const std::uint8_t> body, const MessageShape& shape,
+                                              ValueReader& second) {
+  if (auto foreign = foreign_byte(body)) return std::unexpected(std::move(*foreign));
   const char* begin = reinterpret_cast<const char*>(body.data());
   const char* end = begin + body.size();
   const char* furthest = begin;
-  EnvelopeReader reader(shape);
+  MessageReader reader(body, shape, second);
   const bool parsed = json::sax_parse(TrackedIterator(begin, &furthest), TrackedIterator(end, &furthest), &reader,
                                       json::input_format_t::json, /*strict=*/true, /*ignore_comments=*/false);
   if (!parsed) {
     if (reader.located()) return std::unexpected(reader.error());
-    return std::unexpected(reader.error() + location(body, static_cast<std::size_t>(furthest - begin)));
+    auto read = static_cast<std::size_t>(furthest - begin);
+    if (reader.read_past_number() && read > 0 && (body[read - 1] < '0' || body[read - 1] > '9')) --read;
+    return std::unexpected(reader.error() + location(body, read));
   }
-  return reader.take();
+  return reader.take_first();
 }
 
 std::string describe_unexpected(const json& value) {

@@ -1,15 +1,23 @@
 #pragma once
 
 // The one place where JSON text becomes typed records: a strict reader on
-// top of the JSON library's event interface, and the wording of the
-// decoding failures.
+// top of the JSON library's event interface, the readers that one value's
+// events can be handed to, and the wording of the decoding failures.
+//
+// Repeated keys are judged only by the reader whose own members they are:
+// the message record refuses its own fields twice, a record read by a
+// RecordReader refuses its own fields twice, and whatever a reader skips it
+// skips unseen.
 
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -18,9 +26,115 @@ namespace tavrin_account::detail {
 // Arrays and objects may nest this deep minus one.
 inline constexpr std::size_t MAX_NESTING = 128;
 
-// A record of two fields, as an object (fields in any order, other members
-// skipped, none twice) or as an array of exactly two elements.
-struct EnvelopeShape {
+// Takes the events of exactly one JSON value, everything nested in it
+// included. A reader that answers false has failed; its message is kept and
+// it is given no further events.
+class ValueReader {
+ public:
+  ValueReader() = default;
+  ValueReader(const ValueReader&) = delete;
+  ValueReader& operator=(const ValueReader&) = delete;
+  virtual ~ValueReader() = default;
+
+  // null, boolean, number or string.
+  virtual bool scalar(nlohmann::json value) = 0;
+  virtual bool open(bool object) = 0;
+  virtual bool key(std::string& name) = 0;
+  virtual bool close() = 0;
+
+  [[nodiscard]] bool failed() const { return failed_; }
+  [[nodiscard]] const std::string& error() const { return error_; }
+
+ protected:
+  bool fail(std::string message) {
+    error_ = std::move(message);
+    failed_ = true;
+    return false;
+  }
+
+ private:
+  std::string error_;
+  bool failed_ = false;
+};
+
+// Builds the value as a tree. A key given twice in one object either fails
+// or, like the library's own parser, keeps the later value.
+class TreeReader final : public ValueReader {
+ public:
+  enum class RepeatedKeys : std::uint8_t { Refuse, KeepLast };
+  explicit TreeReader(RepeatedKeys repeated = RepeatedKeys::KeepLast) : repeated_(repeated) {}
+
+  bool scalar(nlohmann::json value) override;
+  bool open(bool object) override;
+  bool key(std::string& name) override;
+  bool close() override;
+
+  // The value once its events are complete; the reader is then ready for
+  // the next one.
+  [[nodiscard]] nlohmann::json take() { return std::exchange(root_, nullptr); }
+
+ private:
+  nlohmann::json* place(nlohmann::json value);
+
+  RepeatedKeys repeated_;
+  nlohmann::json root_;
+  // Pointers stay valid: a container only grows once every child opened
+  // after it has been closed.
+  std::vector<nlohmann::json*> open_;
+  std::string pending_key_;
+};
+
+// A record of named fields: an object (fields in any order, other members
+// skipped whatever they hold, none of the fields twice) or an array of
+// exactly as many elements as there are fields, in field order. Each field is
+// kept as a tree for the caller to check.
+class RecordReader final : public ValueReader {
+ public:
+  RecordReader(std::string_view struct_name, std::span<const std::string_view> fields);
+
+  bool scalar(nlohmann::json value) override;
+  bool open(bool object) override;
+  bool key(std::string& name) override;
+  bool close() override;
+
+  // The fields in declaration order, once the record has closed.
+  [[nodiscard]] std::expected<std::vector<nlohmann::json>, std::string> take();
+
+ private:
+  bool begin_field();
+  bool end_field();
+
+  std::string_view struct_name_;
+  std::span<const std::string_view> names_;
+  std::vector<std::optional<nlohmann::json>> fields_;
+  std::size_t depth_ = 0;
+  bool object_ = false;
+  bool closed_ = false;
+  std::size_t elements_ = 0;
+  std::optional<std::size_t> next_field_;  // from the last key; nullopt: skipped member
+  std::optional<std::size_t> field_;       // the field whose value is being read
+  TreeReader tree_;
+};
+
+// Hands every event to both readers, each until it fails. Never fails
+// itself: which reader's verdict counts is decided once the value is read.
+class BothReaders final : public ValueReader {
+ public:
+  BothReaders(ValueReader& first, ValueReader& second) : first_(first), second_(second) {}
+
+  bool scalar(nlohmann::json value) override;
+  bool open(bool object) override;
+  bool key(std::string& name) override;
+  bool close() override;
+
+ private:
+  ValueReader& first_;
+  ValueReader& second_;
+};
+
+// A message body that is a record of two fields: the first a boolean or a
+// string, the second any value, whose events go to the given reader.
+struct MessageShape {
   enum class FirstKind : std::uint8_t { Boolean, String };
   std::string_view struct_name;
   std::string_view first_field;
@@ -28,16 +142,12 @@ struct EnvelopeShape {
   FirstKind first_kind = FirstKind::Boolean;
 };
 
-struct Envelope {
-  nlohmann::json first;
-  nlohmann::json second;
-};
-
-// Reads the body as exactly one such record. The second field may be any
-// value; duplicate keys anywhere inside it are refused as well. Failures end
-// with the line and column where reading stopped.
-[[nodiscard]] std::expected<Envelope, std::string> read_envelope(std::span<const std::uint8_t> body,
-                                                                 const EnvelopeShape& shape);
+// Reads the body as exactly one such record, with only blank, tab, line feed
+// and carriage return around it, and gives the first field. A failure of
+// `second` fails the message. Every failure ends with the line and column
+// where it lies.
+[[nodiscard]] std::expected<nlohmann::json, std::string> read_message(std::span<const std::uint8_t> body,
+                                                                      const MessageShape& shape, ValueReader& second);
 
 // How a value that was not wanted is named in a failure: "integer `5`",
 // "string \"x\"", "map", ...

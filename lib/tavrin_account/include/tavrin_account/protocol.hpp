@@ -19,6 +19,11 @@ namespace tavrin_account {
 [[nodiscard]] std::expected<nlohmann::json, Error> call_method(AccountConnection& connection, std::string_view method,
                                                                const nlohmann::json& params);
 
+// What a reply body says: the value of a success reply, the error of a failure
+// reply, `Communication` for a body that is no reply, and `InvalidParams` for
+// a failure reply whose error cannot be read.
+[[nodiscard]] std::expected<nlohmann::json, Error> value_from_reply(std::span<const std::uint8_t> body);
+
 // The wire forms, shared by the client and the development daemon.
 
 struct Request {
@@ -38,8 +43,11 @@ struct Response {
 [[nodiscard]] std::expected<void, std::string> write_response(std::vector<std::uint8_t>& out, bool success,
                                                               const nlohmann::json& value);
 
-// Strict readers: one JSON value and nothing after it, no repeated members,
-// nesting below 128 levels. Failures describe the fault and where it lies.
+// Strict readers: one JSON value with only blank, tab, line feed and carriage
+// return around it, no NUL byte, the record's own members once each, nesting
+// below 128 levels. Failures describe the fault and where it lies. A repeated
+// key inside a reply's value keeps its later value; the daemon refuses one
+// anywhere inside a request's params.
 [[nodiscard]] std::expected<Response, std::string> decode_response(std::span<const std::uint8_t> body);
 [[nodiscard]] std::expected<Request, std::string> decode_request(std::span<const std::uint8_t> body);
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,6 +72,12 @@ inline constexpr std::string_view SET_SECRET_METHOD = "SetSecret";
 [[nodiscard]] std::expected<GetSecretParams, std::string> get_secret_params_from_json(const nlohmann::json& value);
 [[nodiscard]] nlohmann::json set_secret_params_to_json(const SetSecretParams& params);
 [[nodiscard]] std::expected<SetSecretParams, std::string> set_secret_params_from_json(const nlohmann::json& value);
+
+// What a GetSecret reply body says, read straight from the body: the secret,
+// the daemon's error, or `Communication` (`InvalidParams` for an unreadable
+// error). Only the secret's own members count as repeated; a skipped member
+// is skipped whatever it holds.
+[[nodiscard]] std::expected<Secret, Error> secret_from_reply(std::span<const std::uint8_t> body);
 
 [[nodiscard]] std::expected<Secret, Error> get_secret(AccountConnection& connection, const common::Uuid& user,
                                                       std::string_view name);
