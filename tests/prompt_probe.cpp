@@ -2,13 +2,16 @@
 // the outcome on standard output, for the tests that drive it through a
 // pseudo-terminal:
 //   prompt_probe [--prompt TEXT] [--allow-empty] [--confirm PROMPT MESSAGE]
-//                [--read-secret] [--ignore-sighup] [--report-stdin] [--report-signals]
+//                [--read-secret] [--ignore-sighup] [--catch-sigusr1]
+//                [--report-stdin] [--report-signals]
 // Output lines: "ok " and the entry in hex, or "error ", the debug form,
 // then "display " and the display form; then, when asked, "stdin " and what
-// was left on standard input in hex, and "signals " and one letter per
-// SIGINT SIGTERM SIGHUP SIGQUIT SIGTSTP disposition (D default, I ignored,
-// C caught).
+// was left on standard input in hex, and "signals as before" when every
+// disposition of the signals in kReported is what it was before the prompt
+// (else both, one letter per signal: D default, I ignored, C caught). A
+// caught SIGUSR1 that arrived adds the line "caught SIGUSR1".
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -21,6 +24,15 @@
 #include "prompt/read_secret.hpp"
 
 namespace {
+
+// Every signal the prompt may take while echo is off, in this order: the
+// ones that end or stop the process, then the faults.
+constexpr int kReported[] = {SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGTSTP, SIGALRM, SIGUSR1, SIGUSR2,
+                             SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,   SIGSYS,  SIGPIPE, SIGPWR,
+                             SIGSTKFLT, SIGABRT, SIGSEGV, SIGBUS,  SIGFPE,  SIGILL,  SIGTRAP};
+
+volatile sig_atomic_t g_caught_sigusr1 = 0;
+extern "C" void note_sigusr1(int /*signo*/) { g_caught_sigusr1 = 1; }
 
 std::string hex(std::span<const std::uint8_t> bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -51,6 +63,12 @@ char disposition(int signo) {
   return 'C';
 }
 
+std::string dispositions() {
+  std::string letters;
+  for (const int signo : kReported) letters.push_back(disposition(signo));
+  return letters;
+}
+
 template <class Outcome>
 std::string report(const Outcome& outcome) {
   if (outcome) return "ok " + hex(outcome->bytes()) + "\n";
@@ -60,6 +78,9 @@ std::string report(const Outcome& outcome) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The tests end the probe with faults on purpose: no core files.
+  const rlimit no_core{0, 0};
+  ::setrlimit(RLIMIT_CORE, &no_core);
   prompt::PasswordPrompt settings;
   bool direct = false;
   bool report_stdin = false;
@@ -77,6 +98,11 @@ int main(int argc, char** argv) {
       direct = true;
     } else if (arg == "--ignore-sighup") {
       ::signal(SIGHUP, SIG_IGN);
+    } else if (arg == "--catch-sigusr1") {
+      struct sigaction caught {};
+      caught.sa_handler = note_sigusr1;
+      sigemptyset(&caught.sa_mask);
+      ::sigaction(SIGUSR1, &caught, nullptr);
     } else if (arg == "--report-stdin") {
       report_stdin = true;
     } else if (arg == "--report-signals") {
@@ -87,13 +113,15 @@ int main(int argc, char** argv) {
     }
   }
 
+  // A sanitizer may catch some of the faults itself.
+  const std::string dispositions_before = dispositions();
   std::string out = direct ? report(prompt::read_secret()) : report(prompt::interact(std::move(settings)));
   if (report_stdin) out += "stdin " + hex(rest_of_standard_input()) + "\n";
   if (report_signals) {
-    out += "signals ";
-    for (const int signo : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) out.push_back(disposition(signo));
-    out += "\n";
+    const std::string after = dispositions();
+    out += "signals " + (after == dispositions_before ? "as before" : dispositions_before + " then " + after) + "\n";
   }
+  if (g_caught_sigusr1 != 0) out += "caught SIGUSR1\n";
   std::fwrite(out.data(), 1, out.size(), stdout);
   return 0;
 }

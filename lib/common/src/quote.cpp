@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
 
 namespace common {
 namespace {
@@ -47,6 +48,28 @@ void append_hex_escape(std::string& out, const char* prefix, std::uint32_t value
   out += '}';
 }
 
+// The controls that have a letter of their own; every other character that
+// must not stand as it is goes out as its code point. Shared by every form
+// that escapes, so a character reads the same wherever it is shown.
+struct NamedEscape {
+  utf8proc_int32_t character;
+  std::string_view written;
+};
+constexpr std::array<NamedEscape, 4> kNamedEscapes{{{'\t', "\\t"}, {'\r', "\\r"}, {'\n', "\\n"}, {'\0', "\\0"}}};
+
+void append_escaped(std::string& out, utf8proc_int32_t c) {
+  for (const auto& named : kNamedEscapes) {
+    if (named.character == c) {
+      out += named.written;
+      return;
+    }
+  }
+  append_hex_escape(out, "\\u{", static_cast<std::uint32_t>(c));
+}
+
+// C0, DEL and C1: what a terminal may act on instead of showing.
+bool is_control(utf8proc_int32_t c) { return c < 0x20 || (c >= 0x7f && c <= 0x9f); }
+
 std::string quote_with(std::string_view text, char delimiter) {
   std::string out;
   out.reserve(text.size() + 2);
@@ -69,13 +92,9 @@ std::string quote_with(std::string_view text, char delimiter) {
         out += static_cast<char>(c);
         break;
       case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\0': out += "\\0"; break;
       default:
         if (!is_printable(c) || only_combines(c)) {
-          append_hex_escape(out, "\\u{", static_cast<std::uint32_t>(c));
+          append_escaped(out, c);
         } else {
           out.append(text.substr(at, static_cast<std::size_t>(used)));
         }
@@ -91,5 +110,34 @@ std::string quote_with(std::string_view text, char delimiter) {
 std::string quoted(std::string_view text) { return quote_with(text, '"'); }
 
 std::string quoted_char(std::string_view one_character) { return quote_with(one_character, '\''); }
+
+std::string terminal_safe(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  std::size_t at = 0;
+  while (at < text.size()) {
+    if (bytes[at] >= 0x20 && bytes[at] < 0x7f) {  // printable ASCII, the common case
+      out += text[at++];
+      continue;
+    }
+    utf8proc_int32_t c = 0;
+    const utf8proc_ssize_t used = utf8proc_iterate(bytes + at, static_cast<utf8proc_ssize_t>(text.size() - at), &c);
+    if (used < 0) {
+      // One replacement per byte: a raw C1 byte such as 0x9b must not reach
+      // a terminal that would read it as the start of a control sequence.
+      out += "\xEF\xBF\xBD";  // U+FFFD
+      ++at;
+      continue;
+    }
+    if (is_control(c)) {
+      append_escaped(out, c);
+    } else {
+      out.append(text.substr(at, static_cast<std::size_t>(used)));
+    }
+    at += static_cast<std::size_t>(used);
+  }
+  return out;
+}
 
 }  // namespace common

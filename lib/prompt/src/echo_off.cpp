@@ -11,16 +11,31 @@
 namespace prompt::detail {
 namespace {
 
-constexpr std::array kSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
+// Signals whose default action ends the process (or, for SIGTSTP, stops it)
+// and that may come from outside at any moment: the terminal is put back, the
+// default action takes effect, and a process that lives on hides the input
+// again.
+constexpr std::array kEndingSignals{SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGTSTP, SIGALRM, SIGUSR1, SIGUSR2,  SIGVTALRM,
+                                    SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,   SIGSYS,  SIGPIPE, SIGPWR,  SIGSTKFLT};
+// Signals of a fault, and abort(): the process cannot go on, so the terminal
+// is put back and the signal is raised again with its default action.
+constexpr std::array kFaultSignals{SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
 
-// Shared with the signal handler. Written only while kSignals are blocked, so
-// the handler never sees a half-updated state.
+template <class Each>
+void for_each_signal(const Each& each) {
+  for (const int signo : kEndingSignals) each(signo, false);
+  for (const int signo : kFaultSignals) each(signo, true);
+}
+
+// Shared with the signal handlers. Written only while the signals are
+// blocked, so a handler never sees a half-updated state.
 struct HandlerState {
   int fd = -1;
   termios saved{};
   termios hidden{};
-  std::array<struct sigaction, kSignals.size()> previous{};
-  std::array<bool, kSignals.size()> taken{};
+  // By signal number.
+  std::array<struct sigaction, NSIG> previous{};
+  std::array<bool, NSIG> taken{};
 };
 // NOLINTBEGIN(cppcoreguidelines-avoid-non-const-global-variables): a signal
 // handler can reach nothing else.
@@ -31,11 +46,12 @@ volatile sig_atomic_t g_echo_off = 0;
 sigset_t signal_set() {
   sigset_t set;
   sigemptyset(&set);
-  for (const int signo : kSignals) sigaddset(&set, signo);
+  for_each_signal([&set](int signo, bool /*fault*/) { sigaddset(&set, signo); });
   return set;
 }
 
-// Everything here is async-signal-safe: tcsetattr, sigaction, sigprocmask, raise.
+// Everything in the handlers is async-signal-safe: tcsetattr, sigaction,
+// sigprocmask, raise.
 extern "C" void restore_terminal_then_default(int signo) {
   const int saved_errno = errno;
   if (g_echo_off != 0) (void)::tcsetattr(g_state.fd, TCSAFLUSH, &g_state.saved);
@@ -62,6 +78,18 @@ extern "C" void restore_terminal_then_default(int signo) {
   errno = saved_errno;
 }
 
+// SA_RESETHAND has put the default action back on entry. The raised signal
+// takes effect as soon as it is unblocked; a fault raised by an instruction
+// would come back anyway when that instruction runs again.
+extern "C" void restore_terminal_then_die(int signo) {
+  if (g_echo_off != 0) (void)::tcsetattr(g_state.fd, TCSAFLUSH, &g_state.saved);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signo);
+  (void)::raise(signo);
+  (void)::sigprocmask(SIG_UNBLOCK, &only, nullptr);
+}
+
 class BlockedSignals {
  public:
   BlockedSignals() {
@@ -77,24 +105,30 @@ class BlockedSignals {
 };
 
 void take_signals() {
-  struct sigaction ours {};
-  ours.sa_handler = restore_terminal_then_default;
+  struct sigaction ending {};
+  ending.sa_handler = restore_terminal_then_default;
   // No SA_RESTART: the line reader retries interrupted reads itself.
-  ours.sa_mask = signal_set();
-  for (std::size_t i = 0; i < kSignals.size(); ++i) {
-    if (::sigaction(kSignals[i], nullptr, &g_state.previous[i]) != 0) std::abort();
-    const bool is_default =
-        (g_state.previous[i].sa_flags & SA_SIGINFO) == 0 && g_state.previous[i].sa_handler == SIG_DFL;
-    g_state.taken[i] = is_default;
-    if (is_default && ::sigaction(kSignals[i], &ours, nullptr) != 0) std::abort();
-  }
+  ending.sa_mask = signal_set();
+  struct sigaction fault = ending;
+  fault.sa_handler = restore_terminal_then_die;
+  // An alternate stack, if the program set one up, still works when the
+  // fault is a stack overflow.
+  fault.sa_flags = static_cast<int>(SA_RESETHAND | SA_ONSTACK);
+  for_each_signal([&](int signo, bool is_fault) {
+    struct sigaction& previous = g_state.previous.at(static_cast<std::size_t>(signo));
+    if (::sigaction(signo, nullptr, &previous) != 0) std::abort();
+    const bool is_default = (previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler == SIG_DFL;
+    g_state.taken.at(static_cast<std::size_t>(signo)) = is_default;
+    if (is_default && ::sigaction(signo, is_fault ? &fault : &ending, nullptr) != 0) std::abort();
+  });
 }
 
 void give_signals_back() {
-  for (std::size_t i = 0; i < kSignals.size(); ++i) {
-    if (g_state.taken[i]) (void)::sigaction(kSignals[i], &g_state.previous[i], nullptr);
-    g_state.taken[i] = false;
-  }
+  for_each_signal([](int signo, bool /*fault*/) {
+    const auto at = static_cast<std::size_t>(signo);
+    if (g_state.taken.at(at)) (void)::sigaction(signo, &g_state.previous.at(at), nullptr);
+    g_state.taken.at(at) = false;
+  });
 }
 
 }  // namespace

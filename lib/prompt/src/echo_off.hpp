@@ -10,13 +10,17 @@ namespace prompt::detail {
 
 // Echo switched off on a terminal for the length of one read.
 //
-// A person who interrupts, kills or suspends the program at the prompt must
-// not be left at a terminal that hides what they type, so while echo is off
-// SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGTSTP put the saved settings back
-// before taking their default effect; a stopped process switches echo off
-// again when it is continued. A signal that the process ignores or catches
-// itself is left to it. Signal dispositions are process-wide, so only one
-// EchoOff may be active at a time.
+// A person whose program is interrupted, killed, suspended or crashes at the
+// prompt must not be left at a terminal that hides what they type, so while
+// echo is off every signal whose default action ends or stops the process
+// (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGALRM, SIGUSR1, SIGUSR2 and the
+// rest; the real-time signals excepted) puts the saved settings back before
+// taking its default effect; a stopped process switches echo off again when
+// it is continued. Faults and abort() (SIGABRT, SIGSEGV, SIGBUS, SIGFPE,
+// SIGILL, SIGTRAP) put the settings back and are raised again with their
+// default action. A signal that the process ignores or catches itself is left
+// to it. Signal dispositions are process-wide, so only one EchoOff may be
+// active at a time.
 class EchoOff {
  public:
   EchoOff() = default;

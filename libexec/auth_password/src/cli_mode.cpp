@@ -7,6 +7,7 @@
 
 #include "auth_password/backend/operations.hpp"
 #include "common/fd_io.hpp"
+#include "common/quote.hpp"
 #include "prompt/password_prompt.hpp"
 
 namespace auth_password {
@@ -48,7 +49,7 @@ Outcome CliMode::update(ModeArguments arguments) {
 
     auto changed = backend::change_password(arguments.user_uuid, old_password->bytes(), new_password->bytes());
     if (changed) return {};
-    failure = "Unable to update user password: " + changed.error().display() + "\n";
+    failure = "Unable to update user password: " + common::terminal_safe(changed.error().display()) + "\n";
   }
   refuse(failure);
 }

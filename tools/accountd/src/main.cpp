@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/fd_io.hpp"
+#include "common/quote.hpp"
 #include "listener.hpp"
 #include "options.hpp"
 #include "server.hpp"
@@ -15,8 +16,10 @@
 namespace {
 
 void log_line(std::string_view text) {
-  // A closed standard error must not stop the daemon.
-  (void)common::write_all(STDERR_FILENO, "accountd: " + std::string(text) + "\n");
+  // Log lines carry what clients sent: whoever reads the log on a terminal
+  // must see those bytes rather than have the terminal obey them, and one
+  // line stays one line. A closed standard error must not stop the daemon.
+  (void)common::write_all(STDERR_FILENO, "accountd: " + common::terminal_safe(text) + "\n");
 }
 
 int fail(std::string_view text) {

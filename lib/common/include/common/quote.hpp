@@ -12,12 +12,15 @@ namespace common {
 // valid UTF-8 are written as \x{hex}, one per byte.
 [[nodiscard]] std::string quoted(std::string_view text);
 
-}  // namespace common
-
-namespace common {
-
 // One character between single quotes, escaped as in quoted() except that the
 // single quote is escaped and the double quote is not.
 [[nodiscard]] std::string quoted_char(std::string_view one_character);
+
+// The text made safe to write to a terminal, for messages that carry bytes
+// from elsewhere: every C0 and C1 control and DEL (U+0000 to U+001F, U+007F
+// to U+009F) is escaped as quoted() escapes it (\t \r \n \0, else \u{hex}),
+// and every byte that is not valid UTF-8 becomes U+FFFD. Nothing else
+// changes, so a text without such characters comes back byte for byte.
+[[nodiscard]] std::string terminal_safe(std::string_view text);
 
 }  // namespace common
