@@ -1,5 +1,6 @@
 // One get_secret round trip against a running accountd on a path socket,
-// beside the bare socket round trip of a frame of the same size as its floor.
+// beside the bare socket round trip of a frame of the same size as its floor;
+// and a new client's first answer while other connections sit open and silent.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/protocol.hpp"
@@ -88,6 +90,52 @@ void BM_GetSecretRoundTrip(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_GetSecretRoundTrip)->Repetitions(9)->ReportAggregatesOnly(true)->UseRealTime();
+
+// Connect and one GetSecret, as a backend operation begins, while `idle`
+// connections that never send a byte are open. Beyond the daemon's 512 client
+// slots the new client waits in the listen queue until the idle timeout frees
+// them, so the 520 case runs a single iteration: after it the silent ones are
+// gone.
+void BM_FirstAnswerBesideIdleConnections(benchmark::State& state) {
+  {
+    auto writer = tavrin_account::connect_to_endpoint(daemon().uri());
+    const tavrin_account::Secret stored{kName, std::vector<std::uint8_t>(97, 'x'), {0x2}, 0, INT64_MAX};
+    if (!writer || !tavrin_account::set_secret(*writer, kUser, stored)) {
+      state.SkipWithError("SetSecret failed");
+      return;
+    }
+  }
+  std::vector<tavrin_account::AccountConnection> idle;
+  for (std::int64_t i = 0; i < state.range(0); ++i) {
+    auto connection = tavrin_account::connect_to_endpoint(daemon().uri());
+    if (!connection) {
+      state.SkipWithError(connection.error().display().c_str());
+      return;
+    }
+    idle.push_back(std::move(*connection));
+  }
+  for (auto _ : state) {
+    auto connection = tavrin_account::connect_to_endpoint(daemon().uri());
+    if (!connection) {
+      state.SkipWithError(connection.error().display().c_str());
+      return;
+    }
+    auto secret = tavrin_account::get_secret(*connection, kUser, kName);
+    if (!secret) {
+      state.SkipWithError("GetSecret failed");
+      return;
+    }
+    benchmark::DoNotOptimize(secret);
+  }
+}
+BENCHMARK(BM_FirstAnswerBesideIdleConnections)
+    ->Arg(0)
+    ->Arg(500)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FirstAnswerBesideIdleConnections)->Arg(520)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 
 // The floor: the same frames echoed by a thread over a socket pair, with no
 // JSON, no store and no poll loop.

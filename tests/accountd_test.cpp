@@ -1,8 +1,14 @@
 // The development daemon as its clients see it: secrets round-trip and
 // persist, many clients are served at once, and broken clients hurt nobody.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -10,9 +16,12 @@
 
 #include "fake_daemon.hpp"
 #include "run_process.hpp"
+#include "test_command.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/protocol.hpp"
 #include "tavrin_account/secrets.hpp"
+
+extern char** environ;
 
 namespace {
 
@@ -148,6 +157,85 @@ TEST(Accountd, CommandLineIsExplainedAndChecked) {
   const auto bad_uri = test_support::run_process(ACCOUNTD_BIN, {.args = {"--endpoint", "unix://x", "--memory"}});
   EXPECT_EQ(bad_uri.exit_status, 1);
   EXPECT_NE(bad_uri.err.find("address not available"), std::string::npos);
+  EXPECT_NE(help.out.find("--allow-uid UID"), std::string::npos);
+  const auto bad_uid = test_support::run_process(ACCOUNTD_BIN, {.args = {"--memory", "--allow-uid", "nobody"}});
+  EXPECT_EQ(bad_uid.exit_status, 1);
+  EXPECT_NE(bad_uid.err.find("--allow-uid needs a user id, not `nobody`"), std::string::npos) << bad_uid.err;
+}
+
+// Two GetSecret requests on one connection from a child running as uid
+// 65534: what each gave, or why the child could not run.
+std::string two_requests_as_stranger(const std::string& uri) {
+  constexpr uid_t kStranger = 65534;
+  std::array<int, 2> report{};
+  if (::pipe2(report.data(), O_CLOEXEC) != 0) std::abort();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    std::string outcome;
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kStranger) != 0 || ::setuid(kStranger) != 0) {
+      outcome = "cannot run as uid 65534 (needs root)";
+    } else if (auto connection = tavrin_account::connect_to_endpoint(uri); !connection) {
+      outcome = connection.error().display();
+    } else {
+      for (int i = 0; i < 2; ++i) {
+        const auto secret = tavrin_account::get_secret(*connection, kUser, "x");
+        outcome += (secret ? std::string("found") : secret.error().display()) + ";";
+      }
+    }
+    (void)!::write(report[1], outcome.data(), outcome.size());
+    ::_exit(0);
+  }
+  ::close(report[1]);
+  const common::UniqueFd from_child(report[0]);
+  std::string outcome;
+  std::array<char, 256> chunk{};
+  ssize_t n = 0;
+  while ((n = ::read(from_child.get(), chunk.data(), chunk.size())) > 0) outcome.append(chunk.data(), static_cast<std::size_t>(n));
+  ::waitpid(pid, nullptr, 0);
+  return outcome;
+}
+
+TEST(Accountd, ServesOtherUsersOnlyWhenAllowed) {
+  // Abstract names: a stranger could not reach a socket file in the test's
+  // private directory at all.
+  const std::string base = "unix://@accountd-test-uid-" + std::to_string(::getpid());
+  RunningAccountd guarded(ACCOUNTD_BIN, std::nullopt, base + "-guarded");
+  ASSERT_TRUE(guarded.ready()) << guarded.log();
+  const std::string refused = two_requests_as_stranger(guarded.uri());
+  if (refused.starts_with("cannot run as")) GTEST_SKIP() << refused;
+  EXPECT_EQ(refused, "permission denied;permission denied;");
+  EXPECT_EQ(guarded.stop(SIGTERM), 0);
+  EXPECT_NE(guarded.log().find("uid=65534 refused: uid not allowed -> PermissionDenied"), std::string::npos)
+      << guarded.log();
+
+  // The same stranger, admitted by name.
+  const std::string open_uri = base + "-open";
+  std::vector<std::string> words = test_support::command_words(ACCOUNTD_BIN);
+  words.insert(words.end(), {"--endpoint", open_uri, "--memory", "--allow-uid", "65534"});
+  std::vector<char*> argv;
+  for (auto& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  std::array<int, 2> err{};
+  ASSERT_EQ(::pipe2(err.data(), O_CLOEXEC), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+  pid_t pid = -1;
+  ASSERT_EQ(::posix_spawn(&pid, argv.front(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(err[1]);
+  const common::UniqueFd log(err[0]);
+  std::string said;
+  std::array<char, 512> chunk{};
+  ssize_t n = 0;
+  while (said.find("listening on") == std::string::npos && (n = ::read(log.get(), chunk.data(), chunk.size())) > 0) {
+    said.append(chunk.data(), static_cast<std::size_t>(n));
+  }
+  EXPECT_EQ(two_requests_as_stranger(open_uri), "no such secret;no such secret;") << said;
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST(Accountd, ListensOnAbstractNamesAndRefusesToStealALiveSocket) {

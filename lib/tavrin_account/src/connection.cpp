@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 #include <sys/uio.h>
+#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -61,6 +62,22 @@ std::expected<void, common::IoError> receive_exact(int fd, std::span<std::uint8_
   return {};
 }
 
+// Anyone may bind a free abstract name, and no file permission guards it: a
+// daemon found there is believed only when it runs as root or as ourselves.
+// A socket file is guarded by its directory's permissions instead.
+std::expected<void, common::IoError> check_abstract_peer(int socket) {
+  ucred credentials{};
+  socklen_t length = sizeof credentials;
+  if (::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
+    return std::unexpected(common::IoError::last_os_error());
+  }
+  if (credentials.uid != 0 && credentials.uid != ::geteuid()) {
+    return std::unexpected(common::IoError::with_message(common::ErrorKind::PermissionDenied,
+                                                         "account service endpoint is held by an untrusted user"));
+  }
+  return {};
+}
+
 }  // namespace
 
 AccountConnection::AccountConnection(common::UniqueFd socket) : socket_(std::move(socket)) {
@@ -87,6 +104,10 @@ std::expected<AccountConnection, common::IoError> connect_to_endpoint(std::strin
     const int code = errno;
     socket.reset();
     return std::unexpected(common::IoError::from_os_code(code));
+  }
+  if (endpoint->kind == EndpointAddress::Kind::Abstract) {
+    // The socket closes before a single byte of a request reaches the peer.
+    if (auto trusted = check_abstract_peer(socket.get()); !trusted) return std::unexpected(std::move(trusted).error());
   }
   return AccountConnection(std::move(socket));
 }

@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
   if (!listener) return fail(listener.error());
 
   log_line("listening on " + options->endpoint);
-  accountd::serve(*listener, stop_fd.get(), *store, log_line);
+  accountd::serve(*listener, stop_fd.get(), *store, log_line, {.allowed_uids = options->allowed_uids});
   log_line("stopped");
   return 0;
 }

@@ -1,11 +1,15 @@
 #include "options.hpp"
 
+#include <charconv>
+#include <limits>
+
+#include "server.hpp"
 #include "tavrin_account/endpoint.hpp"
 
 namespace accountd {
 
 std::string usage() {
-  return "Usage: accountd [--endpoint URI] (--store PATH | --memory)\n"
+  return "Usage: accountd [--endpoint URI] [--allow-uid UID]... (--store PATH | --memory)\n"
          "       accountd --help\n"
          "\n"
          "A development account daemon: keeps users' secrets and answers GetSecret and\n"
@@ -22,14 +26,36 @@ std::string usage() {
          "                  missing); every SetSecret is committed durably before\n"
          "                  its reply\n"
          "  --memory        keep secrets in memory only; they are lost on exit\n"
+         "  --allow-uid UID also serve clients running as the user id UID (may be\n"
+         "                  repeated). Without it only root and the daemon's own\n"
+         "                  user are served; any other client gets PermissionDenied\n"
+         "                  for every request, and each refusal is logged\n"
          "  --help          show this text and exit\n"
          "\n"
          "Once the socket accepts connections, the line \"accountd: listening on URI\"\n"
          "is written to standard error. Each request is logged there on one line\n"
          "(peer pid and uid, method, user, secret name, outcome); secret data never\n"
-         "is. SIGTERM or SIGINT: the request in hand is finished and the daemon\n"
-         "exits with status 0. Point clients at it with ACCOUNT_IPC_URI=URI.\n";
+         "is. A connection that sends nothing for " +
+         std::to_string(std::chrono::duration_cast<std::chrono::seconds>(IDLE_TIMEOUT).count()) +
+         " seconds is closed. SIGTERM or\n"
+         "SIGINT: the request in hand is finished and the daemon exits with status 0.\n"
+         "Point clients at it with ACCOUNT_IPC_URI=URI.\n";
 }
+
+namespace {
+
+// Decimal digits only; (uid_t)-1 means "no user" to the kernel.
+std::optional<uid_t> parse_uid(std::string_view text) {
+  uid_t uid = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, uid);
+  if (error != std::errc() || stop != end || uid == std::numeric_limits<uid_t>::max()) {
+    return std::nullopt;
+  }
+  return uid;
+}
+
+}  // namespace
 
 std::expected<Options, std::string> parse_options(std::span<const std::string_view> args) {
   Options options{.endpoint = std::string(tavrin_account::DEFAULT_ACCOUNT_IPC_URI)};
@@ -53,6 +79,12 @@ std::expected<Options, std::string> parse_options(std::span<const std::string_vi
       if (!path) return std::unexpected(path.error());
       if (path->empty()) return std::unexpected("--store needs a non-empty path");
       options.store_path = std::move(*path);
+    } else if (arg == "--allow-uid") {
+      auto text = value();
+      if (!text) return std::unexpected(text.error());
+      auto uid = parse_uid(*text);
+      if (!uid) return std::unexpected("--allow-uid needs a user id, not `" + *text + "`");
+      options.allowed_uids.push_back(*uid);
     } else if (arg == "--memory") {
       memory = true;
     } else {

@@ -1,16 +1,20 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <expected>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace accountd {
 
 struct Options {
   std::string endpoint;
   std::optional<std::string> store_path;  // nullopt: a throw-away store in memory
+  std::vector<uid_t> allowed_uids;        // served besides root and the daemon's own uid
   bool help = false;
 };
 

@@ -2,14 +2,19 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <list>
+#include <optional>
 #include <vector>
 
 #include "request_handler.hpp"
 #include "tavrin_account/connection.hpp"
+#include "tavrin_account/protocol.hpp"
 
 namespace accountd {
 namespace {
@@ -21,25 +26,44 @@ constexpr std::size_t kReadChunk = 65536;
 // Beyond this many clients new connections wait in the listen queue.
 constexpr std::size_t kMaxClients = 512;
 
+using Clock = std::chrono::steady_clock;
+
 struct Client {
   common::UniqueFd fd;
   std::string peer;               // "pid=N uid=N"
+  bool allowed = false;           // its user may read and write secrets
+  Clock::time_point last_heard;   // connected, or last received a byte
   std::vector<std::uint8_t> in;   // received bytes not yet answered
   std::vector<std::uint8_t> out;  // reply bytes not yet sent
   std::size_t sent = 0;
   bool closed = false;
 };
 
-std::string peer_of(int fd) {
+std::optional<ucred> credentials_of(int fd) {
   ucred credentials{};
   socklen_t length = sizeof credentials;
-  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) return "pid=? uid=?";
-  return "pid=" + std::to_string(credentials.pid) + " uid=" + std::to_string(credentials.uid);
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) return std::nullopt;
+  return credentials;
+}
+
+std::string peer_text(const std::optional<ucred>& credentials) {
+  if (!credentials) return "pid=? uid=?";
+  return "pid=" + std::to_string(credentials->pid) + " uid=" + std::to_string(credentials->uid);
 }
 
 class Server {
  public:
-  Server(SecretStore& store, const std::function<void(std::string_view)>& log) : store_(store), log_(log) {}
+  Server(SecretStore& store, const std::function<void(std::string_view)>& log, const ServeSettings& settings)
+      : store_(store), log_(log), idle_timeout_(settings.idle_timeout), allowed_uids_(settings.allowed_uids) {
+    allowed_uids_.push_back(0);
+    allowed_uids_.push_back(::geteuid());
+    write_refusal();
+  }
+
+  // Whoever cannot be identified is not trusted.
+  [[nodiscard]] bool allowed(const std::optional<ucred>& credentials) const {
+    return credentials && std::ranges::find(allowed_uids_, credentials->uid) != allowed_uids_.end();
+  }
 
   void accept_all(int listener) {
     while (clients_.size() < kMaxClients) {
@@ -53,7 +77,10 @@ class Server {
       }
       Client& client = clients_.emplace_back();
       client.fd.reset(fd);
-      client.peer = peer_of(fd);
+      const auto credentials = credentials_of(fd);
+      client.peer = peer_text(credentials);
+      client.allowed = allowed(credentials);
+      client.last_heard = Clock::now();
       client.in.reserve(tavrin_account::INITIAL_BUFFER_CAPACITY);
     }
   }
@@ -86,15 +113,27 @@ class Server {
       }
       if (client.in.size() < FRAME_PREFIX_LENGTH + length) return;
       const std::span<const std::uint8_t> body(client.in.data() + FRAME_PREFIX_LENGTH, length);
-      const RequestSummary summary = handle_request(body, store_, reply_);
-      log_(client.peer + " " + summary.method + " user=" + summary.user + " name=" + summary.name + " -> " +
-           summary.outcome);
+      const std::vector<std::uint8_t>& reply = client.allowed ? answer(client, body) : refuse(client);
       client.out.resize(FRAME_PREFIX_LENGTH);
-      tavrin_account::encode_frame_length(static_cast<std::uint32_t>(reply_.size()), client.out.data());
-      client.out.insert(client.out.end(), reply_.begin(), reply_.end());
+      tavrin_account::encode_frame_length(static_cast<std::uint32_t>(reply.size()), client.out.data());
+      client.out.insert(client.out.end(), reply.begin(), reply.end());
       client.in.erase(client.in.begin(), client.in.begin() + static_cast<std::ptrdiff_t>(FRAME_PREFIX_LENGTH + length));
       (void)flush(client);
     }
+  }
+
+  const std::vector<std::uint8_t>& answer(const Client& client, std::span<const std::uint8_t> body) {
+    const RequestSummary summary = handle_request(body, store_, reply_);
+    log_(client.peer + " " + summary.method + " user=" + summary.user + " name=" + summary.name + " -> " +
+         summary.outcome);
+    return reply_;
+  }
+
+  // The request is not even decoded: nothing of it reaches the store or the
+  // log.
+  const std::vector<std::uint8_t>& refuse(const Client& client) {
+    log_(client.peer + " refused: uid not allowed -> PermissionDenied");
+    return refusal_;
   }
 
   void receive(Client& client) {
@@ -108,6 +147,7 @@ class Server {
       client.closed = true;  // the client hung up; a partial frame goes with it
       return;
     }
+    client.last_heard = Clock::now();
     client.in.insert(client.in.end(), chunk.begin(), chunk.begin() + n);
     answer_frames(client);
   }
@@ -129,7 +169,7 @@ class Server {
         polled.push_back({client.fd.get(), static_cast<short>(client.out.empty() ? POLLIN : POLLOUT), 0});
         order.push_back(&client);
       }
-      if (::poll(polled.data(), polled.size(), -1) < 0) {
+      if (::poll(polled.data(), polled.size(), poll_timeout()) < 0) {
         if (errno == EINTR) continue;
         log_("poll failed: " + common::IoError::last_os_error().display());
         return;
@@ -150,7 +190,29 @@ class Server {
           receive(client);
         }
       }
+      close_idle();
       clients_.remove_if([](const Client& client) { return client.closed; });
+    }
+  }
+
+  // Until the next client falls silent for too long; -1 (no limit) when
+  // there is no client.
+  [[nodiscard]] int poll_timeout() const {
+    if (clients_.empty()) return -1;
+    Clock::time_point earliest = Clock::time_point::max();
+    for (const Client& client : clients_) earliest = std::min(earliest, client.last_heard);
+    const auto left = earliest + idle_timeout_ - Clock::now();
+    if (left <= Clock::duration::zero()) return 0;
+    // Rounded up, so the poll does not wake just before the deadline.
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+  }
+
+  void close_idle() {
+    const auto now = Clock::now();
+    for (Client& client : clients_) {
+      if (!client.closed && now - client.last_heard >= idle_timeout_) {
+        drop(client, "silent for " + std::to_string(idle_timeout_.count()) + " ms");
+      }
     }
   }
 
@@ -163,17 +225,26 @@ class Server {
   }
 
  private:
+  void write_refusal() {
+    const auto written = tavrin_account::write_response(
+        refusal_, false, tavrin_account::error_to_json(tavrin_account::Error::permission_denied()));
+    if (!written) std::abort();  // a fixed reply of a few bytes
+  }
+
   SecretStore& store_;
   const std::function<void(std::string_view)>& log_;
+  std::chrono::milliseconds idle_timeout_;
+  std::vector<uid_t> allowed_uids_;
   std::list<Client> clients_;
   std::vector<std::uint8_t> reply_;
+  std::vector<std::uint8_t> refusal_;  // the same for every refused request
 };
 
 }  // namespace
 
-void serve(const Listener& listener, int stop_fd, SecretStore& store,
-           const std::function<void(std::string_view)>& log) {
-  Server server(store, log);
+void serve(const Listener& listener, int stop_fd, SecretStore& store, const std::function<void(std::string_view)>& log,
+           const ServeSettings& settings) {
+  Server server(store, log, settings);
   server.run(listener.fd(), stop_fd);
   server.finish();
 }

@@ -1,17 +1,34 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <functional>
 #include <string_view>
+#include <vector>
 
 #include "listener.hpp"
 #include "secret_store.hpp"
 
 namespace accountd {
 
+// A client that sends nothing for this long is closed, so that connections
+// left open by nobody cannot keep the slots from those who need them.
+inline constexpr std::chrono::milliseconds IDLE_TIMEOUT{30'000};
+
+struct ServeSettings {
+  // Served besides root and the daemon's own effective uid.
+  std::vector<uid_t> allowed_uids;
+  std::chrono::milliseconds idle_timeout = IDLE_TIMEOUT;
+};
+
 // Serves every client of the listener from one thread until `stop_fd`
-// becomes readable (a signalfd for SIGTERM and SIGINT). A client that is slow,
-// silent or half way through a frame waits on its own; a broken one is
-// dropped. `log` receives one line per request and per dropped client.
-void serve(const Listener& listener, int stop_fd, SecretStore& store, const std::function<void(std::string_view)>& log);
+// becomes readable (a signalfd for SIGTERM and SIGINT). A client that is slow
+// or half way through a frame waits on its own until it has been silent for
+// the idle timeout; a broken one is dropped. A client of a user not allowed
+// gets PermissionDenied for every request. `log` receives one line per
+// request and per dropped client.
+void serve(const Listener& listener, int stop_fd, SecretStore& store, const std::function<void(std::string_view)>& log,
+           const ServeSettings& settings = {});
 
 }  // namespace accountd

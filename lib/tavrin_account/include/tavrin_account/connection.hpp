@@ -55,7 +55,9 @@ class AccountConnection {
   bool out_of_step_ = false;
 };
 
-// Connects to the endpoint named by ACCOUNT_IPC_URI (or the default).
+// Connects to the endpoint named by ACCOUNT_IPC_URI (or the default). On an
+// abstract name the daemon must run as root or as this process's effective
+// uid; any other peer is PermissionDenied, and nothing was sent to it.
 [[nodiscard]] std::expected<AccountConnection, common::IoError> connect_account_service();
 [[nodiscard]] std::expected<AccountConnection, common::IoError> connect_to_endpoint(std::string_view uri);
 

@@ -1,0 +1,213 @@
+// Who the client believes is the account daemon: on an abstract name, which
+// anyone may bind, only a daemon running as root or as the client itself; on
+// a socket file, whoever the file system let create it.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "common/unique_fd.hpp"
+#include "fake_daemon.hpp"
+#include "pty_session.hpp"
+#include "tavrin_account/connection.hpp"
+#include "tavrin_account/secrets.hpp"
+
+namespace {
+
+using test_support::PtyOptions;
+using test_support::PtySession;
+
+constexpr uid_t kStranger = 65534;
+const common::Uuid kUser = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
+const std::string kUntrusted = "account service endpoint is held by an untrusted user";
+
+// A daemon in a child process that listens as `uid`, answers every frame with
+// a bare success and, when stopped, tells how many bytes it received in all.
+class StandInDaemon {
+ public:
+  StandInDaemon(const std::string& uri, uid_t uid) {
+    std::array<int, 2> report{};
+    std::array<int, 2> stop{};
+    if (::pipe2(report.data(), O_CLOEXEC) != 0 || ::pipe2(stop.data(), O_CLOEXEC) != 0) std::abort();
+    pid_ = ::fork();
+    if (pid_ < 0) std::abort();
+    if (pid_ == 0) {
+      ::close(report[0]);
+      ::close(stop[1]);
+      serve(uri, uid, report[1], stop[0]);
+    }
+    ::close(report[1]);
+    ::close(stop[0]);
+    report_.reset(report[0]);
+    stop_.reset(stop[1]);
+    char status = 0;
+    if (::read(report_.get(), &status, 1) != 1) status = '?';
+    if (status == 'D') problem_ = "cannot run a stand-in daemon as uid " + std::to_string(uid) + " (needs root)";
+    if (status == 'B') problem_ = "cannot listen on " + uri;
+    listening_ = status == 'L';
+  }
+  StandInDaemon(const StandInDaemon&) = delete;
+  StandInDaemon& operator=(const StandInDaemon&) = delete;
+  ~StandInDaemon() { (void)finish(); }
+
+  [[nodiscard]] bool listening() const { return listening_; }
+  [[nodiscard]] const std::string& problem() const { return problem_; }
+
+  // Stops the child; every byte any client sent it.
+  std::size_t finish() {
+    if (pid_ <= 0) return received_;
+    stop_.reset();
+    std::uint64_t count = 0;
+    if (::read(report_.get(), &count, sizeof count) == sizeof count) received_ = count;
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    return received_;
+  }
+
+ private:
+  [[noreturn]] static void serve(const std::string& uri, uid_t uid, int report, int stop) {
+    const auto say = [report](char status) { (void)!::write(report, &status, 1); };
+    // The kernel records the listener's credentials at listen(), so the uid
+    // is dropped before the socket is even made.
+    if (uid != ::geteuid() &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0 || ::geteuid() != uid)) {
+      say('D');
+      ::_exit(0);
+    }
+    const auto endpoint = tavrin_account::parse_endpoint_uri(uri);
+    if (!endpoint) std::abort();
+    const auto address = tavrin_account::make_socket_address(*endpoint);
+    const common::UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!address || ::bind(listener.get(), address->get(), address->length) != 0 || ::listen(listener.get(), 8) != 0) {
+      say('B');
+      ::_exit(0);
+    }
+    say('L');
+    std::uint64_t received = 0;
+    common::UniqueFd client;
+    std::string pending;
+    const std::string reply = R"({"success":true,"value":null})";
+    std::string framed(4, '\0');
+    tavrin_account::encode_frame_length(static_cast<std::uint32_t>(reply.size()),
+                                        reinterpret_cast<std::uint8_t*>(framed.data()));
+    framed += reply;
+    while (true) {
+      std::array<pollfd, 2> polled{{{stop, POLLIN, 0}, {client.valid() ? client.get() : listener.get(), POLLIN, 0}}};
+      if (::poll(polled.data(), polled.size(), 20'000) <= 0 || polled[0].revents != 0) break;
+      if (!client.valid()) {
+        client.reset(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        pending.clear();
+        continue;
+      }
+      std::array<char, 4096> chunk{};
+      const ssize_t n = ::recv(client.get(), chunk.data(), chunk.size(), 0);
+      if (n <= 0) {
+        client.reset();
+        continue;
+      }
+      received += static_cast<std::uint64_t>(n);
+      pending.append(chunk.data(), static_cast<std::size_t>(n));
+      while (pending.size() >= 4) {
+        const std::size_t length =
+            4 + tavrin_account::decode_frame_length(reinterpret_cast<const std::uint8_t*>(pending.data()));
+        if (pending.size() < length) break;
+        pending.erase(0, length);
+        (void)::send(client.get(), framed.data(), framed.size(), MSG_NOSIGNAL);
+      }
+    }
+    (void)!::write(report, &received, sizeof received);
+    ::_exit(0);
+  }
+
+  pid_t pid_ = -1;
+  common::UniqueFd report_;
+  common::UniqueFd stop_;
+  bool listening_ = false;
+  std::string problem_;
+  std::size_t received_ = 0;
+};
+
+std::string fresh_abstract_uri() {
+  static int serial = 0;
+  return "unix://@endpoint-trust-" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
+}
+
+TEST(EndpointTrust, ClientTalksOnlyToRootItselfOrTheOwnerOfASocketFile) {
+  const std::string directory = test_support::make_temp_directory("endpoint-trust");
+  // The stranger creates its socket file in a directory of its own.
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(directory.c_str(), kStranger, kStranger), 0);
+  }
+  struct Case {
+    std::string name;
+    std::string uri;
+    uid_t daemon_uid;
+    bool trusted;
+  };
+  const std::vector<Case> cases = {
+      {"abstract name held by ourselves", fresh_abstract_uri(), ::geteuid(), true},
+      {"abstract name held by a stranger", fresh_abstract_uri(), kStranger, false},
+      {"socket file of a stranger", "unix://" + directory + "/accountd.sock", kStranger, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    StandInDaemon daemon(c.uri, c.daemon_uid);
+    if (!daemon.listening()) {
+      std::filesystem::remove_all(directory);
+      GTEST_SKIP() << daemon.problem();
+    }
+    {
+      auto connection = tavrin_account::connect_to_endpoint(c.uri);
+      if (c.trusted) {
+        ASSERT_TRUE(connection.has_value()) << connection.error().display();
+        EXPECT_TRUE(tavrin_account::set_secret(*connection, kUser, tavrin_account::Secret{.name = "x"}).has_value());
+      } else {
+        ASSERT_FALSE(connection.has_value());
+        EXPECT_EQ(connection.error().kind(), common::ErrorKind::PermissionDenied);
+        EXPECT_EQ(connection.error().display(), kUntrusted);
+      }
+    }
+    // Refused before the first byte of a request.
+    EXPECT_EQ(daemon.finish() > 0, c.trusted);
+  }
+  std::filesystem::remove_all(directory);
+}
+
+TEST(EndpointTrust, AStrangerOnTheDefaultOrAnAbstractEndpointGetsNoPassword) {
+  const std::string user = "user_uuid=2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10";
+  struct Case {
+    std::string verb;
+    std::optional<std::string> uri;  // nullopt: ACCOUNT_IPC_URI unset, the default endpoint
+    std::vector<test_support::Answer> answers;
+    std::string last_line;
+  };
+  const std::vector<Case> cases = {
+      {"Authenticate", std::nullopt, {{"Password", "chosen by the squatter\n"}}, "Sorry."},
+      {"Update",
+       fresh_abstract_uri(),
+       {{"Old Password", "old\n"}, {"New Password", "new\n"}, {"Confirm password", "new\n"}},
+       "Unable to update user password: " + kUntrusted},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.verb);
+    StandInDaemon daemon(c.uri.value_or(std::string(tavrin_account::DEFAULT_ACCOUNT_IPC_URI)), kStranger);
+    if (!daemon.listening()) GTEST_SKIP() << daemon.problem();
+    PtySession session(AUTH_PASSWORD_BIN, PtyOptions{.args = {c.verb, user, "mode=CLI"},
+                                                     .env = {{"ACCOUNT_IPC_URI", c.uri}}});
+    test_support::answer_all(session, c.answers);
+    EXPECT_EQ(session.wait_exit().exit_status, 1);
+    EXPECT_TRUE(session.transcript().ends_with(c.last_line + "\n")) << test_support::visible(session.transcript());
+    EXPECT_EQ(daemon.finish(), 0U);
+  }
+}
+
+}  // namespace
