@@ -81,8 +81,8 @@ struct Row {
   FaultPlan plan{};
   int signal = 0;  // sent while the planned answer is held back
   bool limit_address_space = false;
-  int exit_status = 0;   // -1: ended by `signal`
-  std::string failure;   // for status 1: what the failure line begins with after its prefix
+  int exit_status = 0;       // -1: ended by `signal`
+  std::string failure;       // for status 1: what the failure line begins with after its prefix
   std::size_t requests = 3;  // that reached the daemon
   std::optional<Left> window{};
 };
@@ -93,7 +93,9 @@ common::SecretBytes the_master_key() {
   return key;
 }
 
-std::vector<std::uint8_t> bytes_of_key(const common::SecretBytes& key) { return {key.bytes().begin(), key.bytes().end()}; }
+std::vector<std::uint8_t> bytes_of_key(const common::SecretBytes& key) {
+  return {key.bytes().begin(), key.bytes().end()};
+}
 
 // The user before the change: the hash of OLD and the master key sealed under
 // it, stored with times and a flag this program never writes itself, so a
@@ -104,10 +106,16 @@ std::vector<Secret> existing_user() {
   static const auto envelope =
       auth_password::backend::seal_master_key(auth_password::backend::envelope_key(bytes_of(kOld)), key.bytes());
   return {
-      Secret{std::string(PASSWORD_SECRET_NAME), bytes_of(hash), {tavrin_account::SecurityFlags::WRITE_PROTECTED}, 0,
+      Secret{std::string(PASSWORD_SECRET_NAME),
+             bytes_of(hash),
+             {tavrin_account::SecurityFlags::WRITE_PROTECTED},
+             0,
              std::numeric_limits<std::int64_t>::max()},
-      Secret{std::string(MASTER_KEY_SECRET_NAME), envelope, {tavrin_account::SecurityFlags::WRITE_PROTECTED | 0x10},
-             1765000000, 1796536000},
+      Secret{std::string(MASTER_KEY_SECRET_NAME),
+             envelope,
+             {tavrin_account::SecurityFlags::WRITE_PROTECTED | 0x10},
+             1765000000,
+             1796536000},
   };
 }
 
@@ -124,8 +132,8 @@ Opens envelope_answers(const std::optional<Secret>& secret, bool first_time) {
   if (!secret) return Opens::Absent;
   const auto expected = bytes_of_key(the_master_key());
   for (const auto& [password, opens] : {std::pair{kOld, Opens::Old}, std::pair{kNew, Opens::New}}) {
-    auto key = auth_password::backend::open_master_key(auth_password::backend::envelope_key(bytes_of(password)),
-                                                       secret->data);
+    auto key =
+        auth_password::backend::open_master_key(auth_password::backend::envelope_key(bytes_of(password)), secret->data);
     if (key && (first_time ? key->size() == 32 : bytes_of_key(*key) == expected)) return opens;
   }
   return Opens::Neither;
@@ -195,8 +203,7 @@ void limit_address_space(pid_t pid) {
 void run_row(const Row& row) {
   SCOPED_TRACE(row.name);
   if (row.limit_address_space && (sanitized() || under_wrapper())) {
-    std::cout << "[ SKIPPED  ] row \"" << row.name
-              << "\": the sanitizer or wrapper manages the address space itself\n";
+    std::cout << "[ SKIPPED  ] row \"" << row.name << "\": the sanitizer or wrapper manages the address space itself\n";
     return;
   }
   if (row.signal == SIGTSTP && row.exit_status == 0 && row.plan.request == kRead && under_wrapper()) {
@@ -206,10 +213,9 @@ void run_row(const Row& row) {
   const std::vector<Secret> before = row.first_time ? std::vector<Secret>{} : existing_user();
   SecretKeepingDaemon daemon(before, row.plan);
   // Started as from a shell, so that a stop signal stops it.
-  PtySession session(AUTH_PASSWORD_BIN,
-                     PtyOptions{.args = {"Update", "user_uuid=" + kUser.hyphenated(), "mode=CLI"},
-                                .env = {{"ACCOUNT_IPC_URI", daemon.uri()}},
-                                .job_control = true});
+  PtySession session(AUTH_PASSWORD_BIN, PtyOptions{.args = {"Update", "user_uuid=" + kUser.hyphenated(), "mode=CLI"},
+                                                   .env = {{"ACCOUNT_IPC_URI", daemon.uri()}},
+                                                   .job_control = true});
   session.wait_for_output("\rOld Password: ");
   session.wait_for_echo_off();
   if (row.limit_address_space) limit_address_space(session.pid());
@@ -286,50 +292,104 @@ TEST(WritePhase, AFaultAtAnyStepLeavesOnePasswordForBothSecretsOrANamedWindow) {
   const Left envelope_applied{Opens::Old, Opens::New};
   const std::vector<Row> rows = {
       {.name = "no fault", .requests = 3},
-      {.name = "read: error", .plan = at(kRead, Fault::Error), .exit_status = 1, .failure = "permission denied",
+      {.name = "read: error",
+       .plan = at(kRead, Fault::Error),
+       .exit_status = 1,
+       .failure = "permission denied",
        .requests = 1},
       {.name = "read: close", .plan = at(kRead, Fault::Close), .exit_status = 1, .failure = closed, .requests = 1},
-      {.name = "read: garbage", .plan = at(kRead, Fault::Garbage), .exit_status = 1, .failure = unreadable,
+      {.name = "read: garbage",
+       .plan = at(kRead, Fault::Garbage),
+       .exit_status = 1,
+       .failure = unreadable,
        .requests = 1},
       {.name = "hashing: address space too small", .limit_address_space = true, .exit_status = 1, .requests = 1},
-      {.name = "envelope write: error", .plan = at(kEnvelopeWrite, Fault::Error), .exit_status = 1,
-       .failure = "permission denied", .requests = 2},
-      {.name = "envelope write: close", .plan = at(kEnvelopeWrite, Fault::Close), .exit_status = 1, .failure = closed,
+      {.name = "envelope write: error",
+       .plan = at(kEnvelopeWrite, Fault::Error),
+       .exit_status = 1,
+       .failure = "permission denied",
        .requests = 2},
-      {.name = "envelope write: garbage", .plan = at(kEnvelopeWrite, Fault::Garbage), .exit_status = 1,
-       .failure = unreadable, .requests = 2},
+      {.name = "envelope write: close",
+       .plan = at(kEnvelopeWrite, Fault::Close),
+       .exit_status = 1,
+       .failure = closed,
+       .requests = 2},
+      {.name = "envelope write: garbage",
+       .plan = at(kEnvelopeWrite, Fault::Garbage),
+       .exit_status = 1,
+       .failure = unreadable,
+       .requests = 2},
       // Window: a failure reported for a write the daemon did apply.
-      {.name = "envelope write: applied, then error", .plan = at(kEnvelopeWrite, Fault::AppliedThenError),
-       .exit_status = 1, .failure = "permission denied", .requests = 2, .window = envelope_applied},
+      {.name = "envelope write: applied, then error",
+       .plan = at(kEnvelopeWrite, Fault::AppliedThenError),
+       .exit_status = 1,
+       .failure = "permission denied",
+       .requests = 2,
+       .window = envelope_applied},
       // Window: the reply to an applied write is lost.
-      {.name = "envelope write: applied, then close", .plan = at(kEnvelopeWrite, Fault::AppliedThenClose),
-       .exit_status = 1, .failure = closed, .requests = 2, .window = envelope_applied},
+      {.name = "envelope write: applied, then close",
+       .plan = at(kEnvelopeWrite, Fault::AppliedThenClose),
+       .exit_status = 1,
+       .failure = closed,
+       .requests = 2,
+       .window = envelope_applied},
       // The daemon refused the hash: the envelope is written back as it was.
-      {.name = "hash write: error", .plan = at(kHashWrite, Fault::Error), .exit_status = 1,
-       .failure = "permission denied", .requests = 4},
+      {.name = "hash write: error",
+       .plan = at(kHashWrite, Fault::Error),
+       .exit_status = 1,
+       .failure = "permission denied",
+       .requests = 4},
       // Window: a transport failure after the envelope write was applied.
-      {.name = "hash write: close", .plan = at(kHashWrite, Fault::Close), .exit_status = 1, .failure = closed,
-       .requests = 3, .window = envelope_applied},
+      {.name = "hash write: close",
+       .plan = at(kHashWrite, Fault::Close),
+       .exit_status = 1,
+       .failure = closed,
+       .requests = 3,
+       .window = envelope_applied},
       // Window: a reply that cannot be read says nothing about what was stored.
-      {.name = "hash write: garbage", .plan = at(kHashWrite, Fault::Garbage), .exit_status = 1, .failure = unreadable,
-       .requests = 3, .window = envelope_applied},
+      {.name = "hash write: garbage",
+       .plan = at(kHashWrite, Fault::Garbage),
+       .exit_status = 1,
+       .failure = unreadable,
+       .requests = 3,
+       .window = envelope_applied},
       // Window: a failure reported for a write the daemon did apply; the
       // write-back then undoes the envelope under the new hash.
-      {.name = "hash write: applied, then error", .plan = at(kHashWrite, Fault::AppliedThenError), .exit_status = 1,
-       .failure = "permission denied", .requests = 4, .window = Left{Opens::New, Opens::Old}},
+      {.name = "hash write: applied, then error",
+       .plan = at(kHashWrite, Fault::AppliedThenError),
+       .exit_status = 1,
+       .failure = "permission denied",
+       .requests = 4,
+       .window = Left{Opens::New, Opens::Old}},
       // Window: the reply to an applied write is lost; the change is complete
       // but reported as failed.
-      {.name = "hash write: applied, then close", .plan = at(kHashWrite, Fault::AppliedThenClose), .exit_status = 1,
-       .failure = closed, .requests = 3, .window = Left{Opens::New, Opens::New}},
+      {.name = "hash write: applied, then close",
+       .plan = at(kHashWrite, Fault::AppliedThenClose),
+       .exit_status = 1,
+       .failure = closed,
+       .requests = 3,
+       .window = Left{Opens::New, Opens::New}},
       {.name = "first time: no fault", .first_time = true, .requests = 3},
-      {.name = "first time: hashing: address space too small", .first_time = true, .limit_address_space = true,
-       .exit_status = 1, .requests = 1},
-      {.name = "first time: envelope write: error", .first_time = true, .plan = at(kEnvelopeWrite, Fault::Error),
-       .exit_status = 1, .failure = "permission denied", .requests = 2},
+      {.name = "first time: hashing: address space too small",
+       .first_time = true,
+       .limit_address_space = true,
+       .exit_status = 1,
+       .requests = 1},
+      {.name = "first time: envelope write: error",
+       .first_time = true,
+       .plan = at(kEnvelopeWrite, Fault::Error),
+       .exit_status = 1,
+       .failure = "permission denied",
+       .requests = 2},
       // Window: nothing to write back, and the protocol cannot delete; the
       // new key guards nothing yet.
-      {.name = "first time: hash write: error", .first_time = true, .plan = at(kHashWrite, Fault::Error),
-       .exit_status = 1, .failure = "permission denied", .requests = 3, .window = Left{Opens::Absent, Opens::New}},
+      {.name = "first time: hash write: error",
+       .first_time = true,
+       .plan = at(kHashWrite, Fault::Error),
+       .exit_status = 1,
+       .failure = "permission denied",
+       .requests = 3,
+       .window = Left{Opens::Absent, Opens::New}},
   };
   for (const auto& row : rows) run_row(row);
 }
