@@ -292,11 +292,23 @@ TEST(ChangePassword, AFailedRequestStopsTheChangeAndTheMasterKeyIsNeverLost) {
       {"master key write refused", read_ok().answer_error(Error::permission_denied()), "permission denied", 2},
       {"connection closed at the master key write", read_ok().close_after_request(),
        "communication error: failed to fill whole buffer", 2},
-      // Writing the hash fails after the master key was written.
-      {"hash write refused", read_ok().answer_null().answer_error(Error::internal("disk full")),
-       "internal error: disk full", 3},
+      // Writing the hash fails after the master key was written. When the
+      // daemon says it refused the hash, the envelope goes back as it was
+      // read, and the refusal is what is returned, whatever the write-back
+      // gets.
+      {"hash write refused", read_ok().answer_null().answer_error(Error::internal("disk full")).answer_null(),
+       "internal error: disk full", 4},
+      {"hash write refused, and the write-back too",
+       read_ok().answer_null().answer_error(Error::internal("disk full")).answer_error(Error::permission_denied()),
+       "internal error: disk full", 4},
+      {"hash write refused with an error this client does not know",
+       read_ok().answer_null().answer(R"({"success":false,"value":"DiskFull"})").answer_null(),
+       "invalid parameters: unknown variant `DiskFull`", 4},
+      // Nothing more is sent when the reply says nothing about what was
+      // stored.
       {"connection closed at the hash write", read_ok().answer_null().close_after_request(),
        "communication error: failed to fill whole buffer", 3},
+      {"garbage for the hash write", read_ok().answer_null().answer_garbage(), "communication error: ", 3},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -318,7 +330,10 @@ TEST(ChangePassword, AFailedRequestStopsTheChangeAndTheMasterKeyIsNeverLost) {
     if (c.requests >= 2) {
       EXPECT_EQ(opened(written_data(frames[1], MASTER_KEY_SECRET_NAME), "new"), original);
     }
-    if (c.requests == 3) (void)written_data(frames[2], PASSWORD_SECRET_NAME);
+    if (c.requests >= 3) (void)written_data(frames[2], PASSWORD_SECRET_NAME);
+    if (c.requests == 4) {
+      EXPECT_EQ(written_data(frames[3], MASTER_KEY_SECRET_NAME), envelope.data);
+    }
   }
   EXPECT_EQ(opened(envelope.data, "old"), original);
 }

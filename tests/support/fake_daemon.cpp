@@ -15,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
+#include <span>
 
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/endpoint.hpp"
@@ -84,6 +85,47 @@ void wait_until_taken(int fd) {
 
 std::atomic<unsigned> next_name{0};
 
+// A frame the client sent, or nothing when it hung up (or time ran out) first.
+std::optional<RecordedFrame> read_frame(int fd, int stop_fd) {
+  std::array<std::uint8_t, 4> prefix{};
+  if (!read_exact(fd, stop_fd, prefix.data(), prefix.size())) return std::nullopt;
+  RecordedFrame frame{.length = tavrin_account::decode_frame_length(prefix.data()), .body = {}};
+  if (frame.length > tavrin_account::MAX_MESSAGE_LENGTH) return std::nullopt;
+  frame.body.resize(frame.length);
+  if (!read_exact(fd, stop_fd, reinterpret_cast<std::uint8_t*>(frame.body.data()), frame.length)) return std::nullopt;
+  return frame;
+}
+
+// A listening socket under a name of its own: a socket file in a fresh
+// directory, or an abstract name.
+common::UniqueFd listen_on_fresh_socket(FakeDaemon::Namespace where, std::string& uri, std::string& directory) {
+  tavrin_account::EndpointAddress endpoint;
+  if (where == FakeDaemon::Namespace::Path) {
+    directory = make_temp_directory("fake-accountd");
+    endpoint = {tavrin_account::EndpointAddress::Kind::Pathname, directory + "/accountd.sock"};
+    uri = "unix://" + endpoint.bytes;
+  } else {
+    endpoint = {tavrin_account::EndpointAddress::Kind::Abstract,
+                "fake-accountd-" + std::to_string(::getpid()) + "-" + std::to_string(next_name++)};
+    uri = "unix://@" + endpoint.bytes;
+  }
+  const auto address = tavrin_account::make_socket_address(endpoint);
+  common::UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!address || !listener.valid() || ::bind(listener.get(), address->get(), address->length) != 0 ||
+      ::listen(listener.get(), 16) != 0) {
+    std::abort();
+  }
+  return listener;
+}
+
+// Writing to the pipe wakes the serving thread wherever it waits.
+void make_stop_pipe(common::UniqueFd& read_end, common::UniqueFd& write_end) {
+  std::array<int, 2> pipe_fds{};
+  if (::pipe2(pipe_fds.data(), O_CLOEXEC) != 0) std::abort();
+  read_end.reset(pipe_fds[0]);
+  write_end.reset(pipe_fds[1]);
+}
+
 }  // namespace
 
 std::string make_temp_directory(const std::string& prefix) {
@@ -141,26 +183,8 @@ FakeScript& FakeScript::answer_nested_brackets(std::size_t depth) {
 }
 
 FakeDaemon::FakeDaemon(std::vector<FakeScript> scripts, Namespace where) {
-  tavrin_account::EndpointAddress endpoint;
-  if (where == Namespace::Path) {
-    directory_ = make_temp_directory("fake-accountd");
-    endpoint = {tavrin_account::EndpointAddress::Kind::Pathname, directory_ + "/accountd.sock"};
-    uri_ = "unix://" + endpoint.bytes;
-  } else {
-    endpoint = {tavrin_account::EndpointAddress::Kind::Abstract,
-                "fake-accountd-" + std::to_string(::getpid()) + "-" + std::to_string(next_name++)};
-    uri_ = "unix://@" + endpoint.bytes;
-  }
-  const auto address = tavrin_account::make_socket_address(endpoint);
-  listener_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!address || !listener_.valid() || ::bind(listener_.get(), address->get(), address->length) != 0 ||
-      ::listen(listener_.get(), 16) != 0) {
-    std::abort();
-  }
-  std::array<int, 2> pipe_fds{};
-  if (::pipe2(pipe_fds.data(), O_CLOEXEC) != 0) std::abort();
-  stop_read_.reset(pipe_fds[0]);
-  stop_write_.reset(pipe_fds[1]);
+  listener_ = listen_on_fresh_socket(where, uri_, directory_);
+  make_stop_pipe(stop_read_, stop_write_);
   thread_ = std::thread([this, scripts = std::move(scripts)]() mutable { serve(std::move(scripts)); });
 }
 
@@ -190,16 +214,10 @@ void FakeDaemon::run_script(int fd, const FakeScript& script) {
   for (const auto& step : script.steps()) {
     switch (step.kind) {
       case FakeScript::Step::Kind::Expect: {
-        std::array<std::uint8_t, 4> prefix{};
-        if (!read_exact(fd, stop_read_.get(), prefix.data(), prefix.size())) return;
-        RecordedFrame frame{.length = tavrin_account::decode_frame_length(prefix.data()), .body = {}};
-        if (frame.length > tavrin_account::MAX_MESSAGE_LENGTH) return;
-        frame.body.resize(frame.length);
-        if (!read_exact(fd, stop_read_.get(), reinterpret_cast<std::uint8_t*>(frame.body.data()), frame.length)) {
-          return;
-        }
+        auto frame = read_frame(fd, stop_read_.get());
+        if (!frame) return;
         const std::lock_guard lock(mutex_);
-        frames_.push_back(std::move(frame));
+        frames_.push_back(std::move(*frame));
         break;
       }
       case FakeScript::Step::Kind::Send: send_all(fd, step.bytes); break;
@@ -218,6 +236,120 @@ void FakeDaemon::run_script(int fd, const FakeScript& script) {
       }
     }
   }
+}
+
+SecretKeepingDaemon::SecretKeepingDaemon(const std::vector<tavrin_account::Secret>& secrets, FaultPlan plan)
+    : plan_(plan) {
+  for (const auto& secret : secrets) secrets_.insert_or_assign(secret.name, secret);
+  listener_ = listen_on_fresh_socket(FakeDaemon::Namespace::Path, uri_, directory_);
+  make_stop_pipe(stop_read_, stop_write_);
+  thread_ = std::thread([this] { serve(); });
+}
+
+SecretKeepingDaemon::~SecretKeepingDaemon() {
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  if (::write(stop_write_.get(), "x", 1) < 0) std::abort();
+  if (thread_.joinable()) thread_.join();
+  std::filesystem::remove_all(directory_);
+}
+
+bool SecretKeepingDaemon::wait_for_requests(std::size_t count) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(kWaitMs), [&] { return frames_.size() >= count; });
+}
+
+void SecretKeepingDaemon::release() {
+  {
+    const std::lock_guard lock(mutex_);
+    released_ = true;
+  }
+  changed_.notify_all();
+}
+
+std::vector<RecordedFrame> SecretKeepingDaemon::finish() {
+  if (thread_.joinable()) thread_.join();
+  const std::lock_guard lock(mutex_);
+  return frames_;
+}
+
+std::optional<tavrin_account::Secret> SecretKeepingDaemon::secret(const std::string& name) {
+  const std::lock_guard lock(mutex_);
+  const auto found = secrets_.find(name);
+  if (found == secrets_.end()) return std::nullopt;
+  return found->second;
+}
+
+void SecretKeepingDaemon::serve() {
+  if (!wait_readable(listener_.get(), stop_read_.get())) return;
+  const common::UniqueFd connection(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  if (!connection.valid()) return;
+  for (std::size_t number = 1;; ++number) {
+    auto frame = read_frame(connection.get(), stop_read_.get());
+    if (!frame) return;
+    const std::string body = frame->body;
+    {
+      const std::lock_guard lock(mutex_);
+      frames_.push_back(std::move(*frame));
+    }
+    changed_.notify_all();
+    if (!handle(connection.get(), body, number)) return;
+  }
+}
+
+bool SecretKeepingDaemon::handle(int fd, const std::string& body, std::size_t number) {
+  const bool planned = number == plan_.request;
+  if (planned && plan_.delayed) {
+    std::unique_lock lock(mutex_);
+    if (!changed_.wait_for(lock, std::chrono::milliseconds(kWaitMs), [&] { return released_ || stopping_; }) ||
+        stopping_) {
+      return false;
+    }
+  }
+  const Fault fault = planned ? plan_.fault : Fault::None;
+  const auto refusal = tavrin_account::error_to_json(tavrin_account::Error::permission_denied());
+  if (fault == Fault::Close) return false;
+  if (fault == Fault::Garbage) {
+    send_all(fd, frame_of("garbage"));
+    return true;
+  }
+  if (fault == Fault::Error) {
+    send_all(fd, frame_of(response_body(false, refusal)));
+    return true;
+  }
+
+  std::string reply;
+  const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(body.data()), body.size());
+  const auto request = tavrin_account::decode_request(bytes);
+  if (!request) std::abort();  // the client under test sends only well-formed requests
+  if (request->method == tavrin_account::GET_SECRET_METHOD) {
+    const auto params = tavrin_account::get_secret_params_from_json(request->params);
+    if (!params) std::abort();
+    const std::lock_guard lock(mutex_);
+    const auto found = secrets_.find(params->name);
+    reply = found == secrets_.end()
+                ? response_body(false, tavrin_account::error_to_json(tavrin_account::Error::no_such_secret()))
+                : response_body(true, tavrin_account::secret_to_json(found->second));
+  } else if (request->method == tavrin_account::SET_SECRET_METHOD) {
+    auto params = tavrin_account::set_secret_params_from_json(request->params);
+    if (!params) std::abort();
+    const std::lock_guard lock(mutex_);
+    secrets_.insert_or_assign(params->secret.name, std::move(params->secret));
+    reply = response_body(true, nullptr);
+  } else {
+    reply =
+        response_body(false, tavrin_account::error_to_json(tavrin_account::Error::not_implemented(request->method)));
+  }
+
+  if (fault == Fault::AppliedThenClose) return false;
+  if (fault == Fault::AppliedThenError) {
+    reply = response_body(false, refusal);
+  }
+  send_all(fd, frame_of(reply));
+  return true;
 }
 
 RunningAccountd::RunningAccountd(std::string binary, std::optional<std::string> store, std::string uri) {

@@ -7,7 +7,10 @@
 #include <sys/types.h>
 
 #include <array>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -98,6 +101,65 @@ class FakeDaemon {
   common::UniqueFd stop_read_;
   common::UniqueFd stop_write_;
   std::mutex mutex_;
+  std::vector<RecordedFrame> frames_;
+  std::thread thread_;
+};
+
+// What the secret-keeping daemon does to its planned request instead of
+// answering it as a daemon should.
+enum class Fault : std::uint8_t {
+  None,
+  Error,             // answers PermissionDenied; a write is not applied
+  Close,             // hangs up without an answer; a write is not applied
+  Garbage,           // answers a frame that is not a reply; a write is not applied
+  AppliedThenError,  // applies a write, then answers PermissionDenied
+  AppliedThenClose,  // applies a write, then hangs up
+};
+
+struct FaultPlan {
+  std::size_t request = 0;  // which request (1 for the first); 0 for none
+  Fault fault = Fault::None;
+  // The planned request's answer (or fault) waits for release(), so the
+  // client can be disturbed while it waits.
+  bool delayed = false;
+};
+
+// A daemon that keeps one user's secrets by name, answers GetSecret and
+// SetSecret from them on one connection, and misbehaves at the planned
+// request. Every wait is bounded.
+class SecretKeepingDaemon {
+ public:
+  SecretKeepingDaemon(const std::vector<tavrin_account::Secret>& secrets, FaultPlan plan);
+  SecretKeepingDaemon(const SecretKeepingDaemon&) = delete;
+  SecretKeepingDaemon& operator=(const SecretKeepingDaemon&) = delete;
+  ~SecretKeepingDaemon();
+
+  [[nodiscard]] const std::string& uri() const { return uri_; }
+  // Waits until `count` requests have been read; false if they do not come.
+  [[nodiscard]] bool wait_for_requests(std::size_t count);
+  // Lets a delayed answer go.
+  void release();
+  // Waits for the client to hang up; the frames it sent, in order.
+  std::vector<RecordedFrame> finish();
+  // The secret as the daemon now keeps it.
+  [[nodiscard]] std::optional<tavrin_account::Secret> secret(const std::string& name);
+
+ private:
+  void serve();
+  // False when the connection is to end.
+  bool handle(int fd, const std::string& body, std::size_t number);
+
+  FaultPlan plan_;
+  std::string uri_;
+  std::string directory_;
+  common::UniqueFd listener_;
+  common::UniqueFd stop_read_;
+  common::UniqueFd stop_write_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool released_ = false;
+  bool stopping_ = false;
+  std::map<std::string, tavrin_account::Secret> secrets_;
   std::vector<RecordedFrame> frames_;
   std::thread thread_;
 };

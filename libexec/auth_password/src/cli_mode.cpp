@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <string>
 
@@ -18,6 +19,21 @@ namespace {
 [[noreturn]] void refuse(std::string_view message) {
   (void)common::write_all(STDERR_FILENO, message);
   std::exit(1);
+}
+
+// From the first write on, a change runs to its end and says how it ended: a
+// signal that killed or stopped the process with a write in flight would
+// leave the secrets half changed, or changed with nobody told. The signals
+// stay blocked until exit, so one that arrives meanwhile goes with the process
+// instead of turning a completed change into a death by signal. The block
+// starts at the backend's hook, not when the prompts end, because until the
+// first write an interrupt still abandons a change that has touched nothing;
+// the prompts have given back their own signal handling by then.
+void hold_termination_signals() {
+  sigset_t held;
+  sigemptyset(&held);
+  for (const int signo : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) sigaddset(&held, signo);
+  if (::sigprocmask(SIG_BLOCK, &held, nullptr) != 0) std::abort();
 }
 
 }  // namespace
@@ -47,7 +63,8 @@ Outcome CliMode::update(ModeArguments arguments) {
                                              .with_confirmation("Confirm password", "Passwords mismatching"));
     if (!new_password) return std::unexpected(std::move(new_password).error());
 
-    auto changed = backend::change_password(arguments.user_uuid, old_password->bytes(), new_password->bytes());
+    auto changed = backend::change_password(arguments.user_uuid, old_password->bytes(), new_password->bytes(),
+                                            hold_termination_signals);
     if (changed) return {};
     failure = "Unable to update user password: " + common::terminal_safe(changed.error().display()) + "\n";
   }

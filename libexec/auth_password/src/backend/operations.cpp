@@ -1,6 +1,7 @@
 #include "auth_password/backend/operations.hpp"
 
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "common/message_error.hpp"
 #include "common/secret_bytes.hpp"
 #include "tavrin_account/connection.hpp"
+#include "tavrin_account/protocol.hpp"
 #include "tavrin_account/secrets.hpp"
 
 namespace auth_password::backend {
@@ -28,17 +30,35 @@ Secret stored_secret(std::string_view name, std::vector<std::uint8_t> data) {
                 .expiration_time = std::numeric_limits<std::int64_t>::max()};
 }
 
-// The user's master key: opened with the old password, or new when the user
-// has none. Any other failure to read it is returned: carrying on would seal
-// a new key over the existing one, and the user's data under it would be lost.
-std::expected<common::SecretBytes, AnyError> obtain_master_key(AccountConnection& connection, const common::Uuid& user,
+// The user's master-key secret as the daemon holds it, or nothing when the
+// user has none yet. Any other failure to read it is returned: carrying on
+// would seal a new key over the existing one, and the user's data under it
+// would be lost.
+std::expected<std::optional<Secret>, AnyError> read_master_key_secret(AccountConnection& connection,
+                                                                      const common::Uuid& user) {
+  auto secret = tavrin_account::get_secret(connection, user, MASTER_KEY_SECRET_NAME);
+  if (secret) return std::optional<Secret>(std::move(*secret));
+  if (secret.error().kind() == tavrin_account::Error::Kind::NoSuchSecret) return std::optional<Secret>();
+  return std::unexpected(std::move(secret).error());
+}
+
+// The key in the envelope as read, opened with the old password, or a new
+// one for a user who has none.
+std::expected<common::SecretBytes, AnyError> obtain_master_key(const std::optional<Secret>& current,
                                                                std::span<const std::uint8_t> old_password) {
-  auto envelope = tavrin_account::get_secret(connection, user, MASTER_KEY_SECRET_NAME);
-  if (!envelope) {
-    if (envelope.error().kind() == tavrin_account::Error::Kind::NoSuchSecret) return new_master_key();
-    return std::unexpected(std::move(envelope).error());
-  }
-  return open_master_key(envelope_key(old_password), envelope->data);
+  if (!current) return new_master_key();
+  return open_master_key(envelope_key(old_password), current->data);
+}
+
+// True when the reply to the last request, still in the connection's buffer,
+// is one the daemon sent to say the request failed. The daemon is relied on
+// to report what it did, so it did not apply that write, and the stream is
+// still in step. A reply that could not be read at all says nothing about
+// what was applied: the write may have been stored.
+bool refused_by_daemon(const AccountConnection& connection) {
+  if (connection.out_of_step()) return false;
+  const auto reply = tavrin_account::decode_response(connection.buffer());
+  return reply.has_value() && !reply->success;
 }
 
 }  // namespace
@@ -57,27 +77,46 @@ std::expected<bool, AnyError> check_password(const common::Uuid& user, std::span
 }
 
 std::expected<void, AnyError> change_password(const common::Uuid& user, std::span<const std::uint8_t> old_password,
-                                              std::span<const std::uint8_t> new_password) {
+                                              std::span<const std::uint8_t> new_password,
+                                              BeforeFirstWrite before_first_write) {
   auto connection = tavrin_account::connect_account_service();
   if (!connection) return std::unexpected(std::move(connection).error());
 
-  auto master_key = obtain_master_key(*connection, user, old_password);
+  auto current = read_master_key_secret(*connection, user);
+  if (!current) return std::unexpected(std::move(current).error());
+  auto master_key = obtain_master_key(*current, old_password);
   if (!master_key) return std::unexpected(std::move(master_key).error());
-
   auto envelope = seal_master_key(envelope_key(new_password), master_key->bytes());
   master_key->clear();
+
+  // Everything that can fail without the daemon is done before the first
+  // write, so such a failure leaves the user's secrets as they were.
+  auto hash = make_password_hash(new_password);
+  if (!hash) return std::unexpected(std::move(hash).error());
+  std::vector<std::uint8_t> hash_bytes(hash->begin(), hash->end());
+
+  if (before_first_write != nullptr) before_first_write();
   if (auto stored =
           tavrin_account::set_secret(*connection, user, stored_secret(MASTER_KEY_SECRET_NAME, std::move(envelope)));
       !stored) {
     return std::unexpected(std::move(stored).error());
   }
-
-  auto hash = make_password_hash(new_password);
-  if (!hash) return std::unexpected(std::move(hash).error());
-  std::vector<std::uint8_t> hash_bytes(hash->begin(), hash->end());
   if (auto stored =
           tavrin_account::set_secret(*connection, user, stored_secret(PASSWORD_SECRET_NAME, std::move(hash_bytes)));
       !stored) {
+    // The master key now opens only with the new password while the hash is
+    // still the old one's: no password would do both. When the daemon says it
+    // refused the hash, the envelope goes back exactly as it was read, so the
+    // old password keeps working; whether that succeeds or not, the refusal
+    // is what the caller is told. A user who had no master key keeps the new
+    // envelope: the protocol cannot delete a secret, and the key in it guards
+    // nothing yet. After a reply that could not be read nothing more is
+    // sent; the connection refuses anyway once it is out of step.
+    if (current->has_value() && refused_by_daemon(*connection)) {
+      Secret restored = std::move(**current);
+      restored.name = std::string(MASTER_KEY_SECRET_NAME);
+      (void)tavrin_account::set_secret(*connection, user, restored);
+    }
     return std::unexpected(std::move(stored).error());
   }
   return {};

@@ -20,12 +20,20 @@ inline constexpr std::string_view MASTER_KEY_SECRET_NAME = "org.norvalex.os.acco
 [[nodiscard]] std::expected<bool, common::AnyError> check_password(const common::Uuid& user,
                                                                    std::span<const std::uint8_t> password);
 
+// Called once, when everything that can fail without writing has been done
+// and the first write is about to go out; not called when the change stops
+// before it.
+using BeforeFirstWrite = void (*)();
+
 // Seals the user's master key (a new one if the user has none) under the new
-// password and stores it, then stores the new password's hash. The old
-// password only has to open the existing master key. Returns after both
-// writes, or with the first error met.
+// password and makes the new password's hash, then stores the envelope and
+// then the hash. The old password only has to open the existing master key.
+// Returns after both writes, or with the first error met. When the daemon
+// refuses the hash, the envelope it held before is written back, so the old
+// password still opens the master key.
 [[nodiscard]] std::expected<void, common::AnyError> change_password(const common::Uuid& user,
                                                                     std::span<const std::uint8_t> old_password,
-                                                                    std::span<const std::uint8_t> new_password);
+                                                                    std::span<const std::uint8_t> new_password,
+                                                                    BeforeFirstWrite before_first_write = nullptr);
 
 }  // namespace auth_password::backend

@@ -1,0 +1,437 @@
+// Where a password change leaves the user when something goes wrong while it
+// writes: the real program at a terminal against a daemon that keeps the two
+// secrets and fails, hangs up or stalls at one request. After every row one
+// of the typed passwords both verifies against the stored hash and opens the
+// stored envelope to the user's master key, and the exit status names it
+// (0: the new one, 1: the old one). The rows marked as a window are the cases
+// no client can mend; they state what they leave.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <limits>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "account_endpoint.hpp"
+#include "auth_password/backend/envelope.hpp"
+#include "auth_password/backend/operations.hpp"
+#include "auth_password/backend/password_hash.hpp"
+#include "dialogue_bytes.hpp"
+#include "fake_daemon.hpp"
+#include "pty_session.hpp"
+#include "tavrin_account/protocol.hpp"
+#include "tavrin_account/secrets.hpp"
+
+namespace {
+
+using auth_password::backend::MASTER_KEY_SECRET_NAME;
+using auth_password::backend::PASSWORD_SECRET_NAME;
+using tavrin_account::Secret;
+using test_support::asked;
+using test_support::bytes_of;
+using test_support::cleared;
+using test_support::Fault;
+using test_support::FaultPlan;
+using test_support::PtyOptions;
+using test_support::PtySession;
+using test_support::SecretKeepingDaemon;
+using test_support::summary;
+using test_support::visible;
+
+const common::Uuid kUser = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
+const std::string kOld = "old secret";
+const std::string kNew = "new secret";
+const std::string kFailure = "Unable to update user password: ";
+
+// The requests of a change, in the order they go out.
+constexpr std::size_t kRead = 1;
+constexpr std::size_t kEnvelopeWrite = 2;
+constexpr std::size_t kHashWrite = 3;
+
+// Which typed password a stored secret answers to.
+enum class Opens : std::uint8_t { Absent, Old, New, Neither };
+
+std::string name_of(Opens opens) {
+  switch (opens) {
+    case Opens::Absent: return "absent";
+    case Opens::Old: return "OLD";
+    case Opens::New: return "NEW";
+    case Opens::Neither: return "neither";
+  }
+  return "?";
+}
+
+// What a window row leaves: whose hash is stored, and who opens the envelope.
+struct Left {
+  Opens hash;
+  Opens envelope;
+};
+
+struct Row {
+  std::string name;
+  bool first_time = false;  // no secrets before the change
+  FaultPlan plan{};
+  int signal = 0;  // sent while the planned answer is held back
+  bool limit_address_space = false;
+  int exit_status = 0;       // -1: ended by `signal`
+  std::string failure;       // for status 1: what the failure line begins with after its prefix
+  std::size_t requests = 3;  // that reached the daemon
+  std::optional<Left> window{};
+};
+
+common::SecretBytes the_master_key() {
+  common::SecretBytes key(32);
+  for (std::size_t i = 0; i < key.size(); ++i) key.data()[i] = static_cast<std::uint8_t>(0x5A ^ i);
+  return key;
+}
+
+std::vector<std::uint8_t> bytes_of_key(const common::SecretBytes& key) {
+  return {key.bytes().begin(), key.bytes().end()};
+}
+
+// The user before the change: the hash of OLD and the master key sealed under
+// it, stored with times and a flag this program never writes itself, so a
+// write-back shows whether it kept them.
+std::vector<Secret> existing_user() {
+  static const std::string hash = *auth_password::backend::make_password_hash(bytes_of(kOld));
+  const auto key = the_master_key();
+  static const auto envelope =
+      auth_password::backend::seal_master_key(auth_password::backend::envelope_key(bytes_of(kOld)), key.bytes());
+  return {
+      Secret{std::string(PASSWORD_SECRET_NAME),
+             bytes_of(hash),
+             {tavrin_account::SecurityFlags::WRITE_PROTECTED},
+             0,
+             std::numeric_limits<std::int64_t>::max()},
+      Secret{std::string(MASTER_KEY_SECRET_NAME),
+             envelope,
+             {tavrin_account::SecurityFlags::WRITE_PROTECTED | 0x10},
+             1765000000,
+             1796536000},
+  };
+}
+
+Opens hash_answers(const std::optional<Secret>& secret) {
+  if (!secret) return Opens::Absent;
+  for (const auto& [password, opens] : {std::pair{kOld, Opens::Old}, std::pair{kNew, Opens::New}}) {
+    if (auth_password::backend::password_matches(secret->data, bytes_of(password)).value_or(false)) return opens;
+  }
+  return Opens::Neither;
+}
+
+// A first-time user has no key to compare with: any key of the right size.
+Opens envelope_answers(const std::optional<Secret>& secret, bool first_time) {
+  if (!secret) return Opens::Absent;
+  const auto expected = bytes_of_key(the_master_key());
+  for (const auto& [password, opens] : {std::pair{kOld, Opens::Old}, std::pair{kNew, Opens::New}}) {
+    auto key =
+        auth_password::backend::open_master_key(auth_password::backend::envelope_key(bytes_of(password)), secret->data);
+    if (key && (first_time ? key->size() == 32 : bytes_of_key(*key) == expected)) return opens;
+  }
+  return Opens::Neither;
+}
+
+std::string method_and_name(const test_support::RecordedFrame& frame) {
+  const auto body = nlohmann::json::parse(frame.body, nullptr, false);
+  if (body.is_discarded() || !body.contains("params")) return "unreadable";
+  const auto& params = body["params"];
+  const auto& name = params.contains("name") ? params.at("name") : params.at("secret").at("name");
+  return body.at("method").get<std::string>() + " " + name.get<std::string>();
+}
+
+std::string set_secret_request(const Secret& secret) {
+  std::vector<std::uint8_t> body;
+  if (!tavrin_account::write_request(body, tavrin_account::SET_SECRET_METHOD,
+                                     tavrin_account::set_secret_params_to_json({kUser, secret}))) {
+    std::abort();
+  }
+  return {body.begin(), body.end()};
+}
+
+std::string proc_status_field(pid_t pid, const std::string& field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with(field + ":")) return line.substr(field.size() + 1);
+  }
+  return {};
+}
+
+bool under_wrapper() { return std::getenv("AUTH_TEST_WRAPPER") != nullptr; }
+
+bool sanitized() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#else
+  return false;
+#endif
+}
+
+// Waits until the signal has taken effect: the program has ended or stopped,
+// or holds it pending. A wrapper such as valgrind takes signals in itself,
+// where they cannot be seen: then a pause has to do.
+void wait_until_signal_taken(pid_t pid, int signo) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(under_wrapper() ? 1 : 10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    const std::string state = proc_status_field(pid, "State");
+    if (state.empty() || state.find('Z') != std::string::npos || state.find('T') != std::string::npos) return;
+    const std::string pending = proc_status_field(pid, "ShdPnd");
+    if (!pending.empty() && ((std::stoull(pending, nullptr, 16) >> (signo - 1)) & 1U) != 0) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (!under_wrapper()) ADD_FAILURE() << "signal " << signo << " was neither taken nor held";
+}
+
+// Just enough room to come through the prompts and the read, not enough for
+// the hash's memory.
+void limit_address_space(pid_t pid) {
+  const std::string size = proc_status_field(pid, "VmSize");  // "  12345 kB"
+  ASSERT_FALSE(size.empty());
+  const rlim_t limit = (std::stoull(size) + 8U * 1024U) * 1024U;
+  const rlimit tight{limit, limit};
+  ASSERT_EQ(::prlimit(pid, RLIMIT_AS, &tight, nullptr), 0);
+}
+
+void run_row(const Row& row) {
+  SCOPED_TRACE(row.name);
+  if (row.limit_address_space && (sanitized() || under_wrapper())) {
+    std::cout << "[ SKIPPED  ] row \"" << row.name << "\": the sanitizer or wrapper manages the address space itself\n";
+    return;
+  }
+  if (row.signal == SIGTSTP && row.exit_status == 0 && row.plan.request == kRead && under_wrapper()) {
+    std::cout << "[ SKIPPED  ] row \"" << row.name << "\": the wrapper does not stop the program\n";
+    return;
+  }
+  const std::vector<Secret> before = row.first_time ? std::vector<Secret>{} : existing_user();
+  SecretKeepingDaemon daemon(before, row.plan);
+  // Started as from a shell, so that a stop signal stops it.
+  PtySession session(AUTH_PASSWORD_BIN, PtyOptions{.args = {"Update", "user_uuid=" + kUser.hyphenated(), "mode=CLI"},
+                                                   .env = {{"ACCOUNT_IPC_URI", daemon.uri()}},
+                                                   .job_control = true});
+  session.wait_for_output("\rOld Password: ");
+  session.wait_for_echo_off();
+  if (row.limit_address_space) limit_address_space(session.pid());
+  session.type(kOld + "\n");
+  session.wait_for_output("\n");
+  test_support::answer_all(session, {{"New Password", kNew + "\n"}, {"Confirm password", kNew + "\n"}});
+  if (row.signal != 0) {
+    ASSERT_TRUE(daemon.wait_for_requests(row.plan.request));
+    session.send_signal(row.signal);
+    wait_until_signal_taken(session.pid(), row.signal);
+    daemon.release();
+    if (row.signal == SIGTSTP) {
+      if (row.plan.request == kRead) session.wait_until_stopped();
+      session.send_signal(SIGCONT);
+    }
+  }
+  const auto ended = session.wait_exit();
+  const auto frames = daemon.finish();
+
+  // What the person was told.
+  if (row.exit_status < 0) {
+    EXPECT_EQ(ended.signal, row.signal);
+  } else {
+    EXPECT_EQ(ended.exit_status, row.exit_status);
+  }
+  const std::string dialogue = asked("Old Password") + cleared(1) + summary("Old Password") + asked("New Password") +
+                               asked("Confirm password") + cleared(2) + summary("New Password");
+  const std::string& shown = session.transcript();
+  ASSERT_TRUE(shown.starts_with(dialogue)) << visible(shown);
+  const std::string after = shown.substr(dialogue.size());
+  if (row.exit_status == 1) {
+    EXPECT_TRUE(after.starts_with(kFailure + row.failure)) << visible(after);
+    EXPECT_TRUE(after.ends_with("\n") && after.find('\n') == after.size() - 1) << visible(after);
+  } else {
+    EXPECT_EQ(after, "") << visible(after);
+  }
+  EXPECT_EQ(session.standard_output(), "");
+  EXPECT_TRUE(session.echo_enabled());
+
+  // What went out: the read, the envelope, the hash, and a write-back of the
+  // envelope exactly as it was read.
+  ASSERT_EQ(frames.size(), row.requests);
+  const std::vector<std::string> order = {"GetSecret " + std::string(MASTER_KEY_SECRET_NAME),
+                                          "SetSecret " + std::string(MASTER_KEY_SECRET_NAME),
+                                          "SetSecret " + std::string(PASSWORD_SECRET_NAME)};
+  for (std::size_t i = 0; i < std::min(frames.size(), order.size()); ++i) {
+    EXPECT_EQ(method_and_name(frames[i]), order[i]) << "request " << i + 1;
+  }
+  if (frames.size() == 4) {
+    EXPECT_EQ(frames[3].body, set_secret_request(before.at(1)));
+  }
+
+  // What is stored now.
+  const Opens hash = hash_answers(daemon.secret(std::string(PASSWORD_SECRET_NAME)));
+  const Opens envelope = envelope_answers(daemon.secret(std::string(MASTER_KEY_SECRET_NAME)), row.first_time);
+  Left expected{};
+  if (row.window) {
+    expected = *row.window;
+  } else if (row.exit_status == 0) {
+    expected = {Opens::New, Opens::New};
+  } else {
+    expected = row.first_time ? Left{Opens::Absent, Opens::Absent} : Left{Opens::Old, Opens::Old};
+  }
+  EXPECT_EQ(name_of(hash), name_of(expected.hash)) << "the stored hash";
+  EXPECT_EQ(name_of(envelope), name_of(expected.envelope)) << "the stored envelope";
+}
+
+FaultPlan at(std::size_t request, Fault fault) { return FaultPlan{.request = request, .fault = fault}; }
+
+TEST(WritePhase, AFaultAtAnyStepLeavesOnePasswordForBothSecretsOrANamedWindow) {
+  const std::string closed = "communication error: failed to fill whole buffer";
+  const std::string unreadable = "communication error: ";
+  // A write the daemon applied but did not report, or reported as failed.
+  const Left envelope_applied{Opens::Old, Opens::New};
+  const std::vector<Row> rows = {
+      {.name = "no fault", .requests = 3},
+      {.name = "read: error",
+       .plan = at(kRead, Fault::Error),
+       .exit_status = 1,
+       .failure = "permission denied",
+       .requests = 1},
+      {.name = "read: close", .plan = at(kRead, Fault::Close), .exit_status = 1, .failure = closed, .requests = 1},
+      {.name = "read: garbage",
+       .plan = at(kRead, Fault::Garbage),
+       .exit_status = 1,
+       .failure = unreadable,
+       .requests = 1},
+      {.name = "hashing: address space too small", .limit_address_space = true, .exit_status = 1, .requests = 1},
+      {.name = "envelope write: error",
+       .plan = at(kEnvelopeWrite, Fault::Error),
+       .exit_status = 1,
+       .failure = "permission denied",
+       .requests = 2},
+      {.name = "envelope write: close",
+       .plan = at(kEnvelopeWrite, Fault::Close),
+       .exit_status = 1,
+       .failure = closed,
+       .requests = 2},
+      {.name = "envelope write: garbage",
+       .plan = at(kEnvelopeWrite, Fault::Garbage),
+       .exit_status = 1,
+       .failure = unreadable,
+       .requests = 2},
+      // Window: a failure reported for a write the daemon did apply.
+      {.name = "envelope write: applied, then error",
+       .plan = at(kEnvelopeWrite, Fault::AppliedThenError),
+       .exit_status = 1,
+       .failure = "permission denied",
+       .requests = 2,
+       .window = envelope_applied},
+      // Window: the reply to an applied write is lost.
+      {.name = "envelope write: applied, then close",
+       .plan = at(kEnvelopeWrite, Fault::AppliedThenClose),
+       .exit_status = 1,
+       .failure = closed,
+       .requests = 2,
+       .window = envelope_applied},
+      // The daemon refused the hash: the envelope is written back as it was.
+      {.name = "hash write: error",
+       .plan = at(kHashWrite, Fault::Error),
+       .exit_status = 1,
+       .failure = "permission denied",
+       .requests = 4},
+      // Window: a transport failure after the envelope write was applied.
+      {.name = "hash write: close",
+       .plan = at(kHashWrite, Fault::Close),
+       .exit_status = 1,
+       .failure = closed,
+       .requests = 3,
+       .window = envelope_applied},
+      // Window: a reply that cannot be read says nothing about what was stored.
+      {.name = "hash write: garbage",
+       .plan = at(kHashWrite, Fault::Garbage),
+       .exit_status = 1,
+       .failure = unreadable,
+       .requests = 3,
+       .window = envelope_applied},
+      // Window: a failure reported for a write the daemon did apply; the
+      // write-back then undoes the envelope under the new hash.
+      {.name = "hash write: applied, then error",
+       .plan = at(kHashWrite, Fault::AppliedThenError),
+       .exit_status = 1,
+       .failure = "permission denied",
+       .requests = 4,
+       .window = Left{Opens::New, Opens::Old}},
+      // Window: the reply to an applied write is lost; the change is complete
+      // but reported as failed.
+      {.name = "hash write: applied, then close",
+       .plan = at(kHashWrite, Fault::AppliedThenClose),
+       .exit_status = 1,
+       .failure = closed,
+       .requests = 3,
+       .window = Left{Opens::New, Opens::New}},
+      {.name = "first time: no fault", .first_time = true, .requests = 3},
+      {.name = "first time: hashing: address space too small",
+       .first_time = true,
+       .limit_address_space = true,
+       .exit_status = 1,
+       .requests = 1},
+      {.name = "first time: envelope write: error",
+       .first_time = true,
+       .plan = at(kEnvelopeWrite, Fault::Error),
+       .exit_status = 1,
+       .failure = "permission denied",
+       .requests = 2},
+      // Window: nothing to write back, and the protocol cannot delete; the
+      // new key guards nothing yet.
+      {.name = "first time: hash write: error",
+       .first_time = true,
+       .plan = at(kHashWrite, Fault::Error),
+       .exit_status = 1,
+       .failure = "permission denied",
+       .requests = 3,
+       .window = Left{Opens::Absent, Opens::New}},
+  };
+  for (const auto& row : rows) run_row(row);
+}
+
+TEST(WritePhase, ATerminationSignalDuringTheWritesIsHeldUntilTheChangeHasEnded) {
+  struct Step {
+    std::string name;
+    std::size_t request;
+  };
+  const std::vector<Step> steps = {
+      {"the read", kRead}, {"the envelope write", kEnvelopeWrite}, {"the hash write", kHashWrite}};
+  const std::vector<std::pair<int, std::string>> signals = {
+      {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}, {SIGQUIT, "SIGQUIT"}, {SIGTSTP, "SIGTSTP"}};
+  std::vector<Row> rows;
+  for (const auto& step : steps) {
+    for (const auto& [signo, signal_name] : signals) {
+      Row row{.name = signal_name + " during " + step.name,
+              .plan = {.request = step.request, .delayed = true},
+              .signal = signo,
+              .requests = 3};
+      // Before the first write a signal has its usual effect, and nothing
+      // has been written; a stopped program carries on when continued.
+      if (step.request == kRead && signo != SIGTSTP) {
+        row.exit_status = -1;
+        row.requests = 1;
+      }
+      rows.push_back(row);
+    }
+  }
+  // Held, and the outcome is still the true one.
+  rows.push_back({.name = "SIGTERM during a refused hash write",
+                  .plan = {.request = kHashWrite, .fault = Fault::Error, .delayed = true},
+                  .signal = SIGTERM,
+                  .exit_status = 1,
+                  .failure = "permission denied",
+                  .requests = 4});
+  rows.push_back({.name = "first time: SIGHUP during the hash write",
+                  .first_time = true,
+                  .plan = {.request = kHashWrite, .delayed = true},
+                  .signal = SIGHUP,
+                  .requests = 3});
+  for (const auto& row : rows) run_row(row);
+}
+
+}  // namespace
