@@ -100,5 +100,21 @@ TEST(SecretMemory, KeepsSecretsApartAndOutOfCoreDumpsAndSwap) {
   }
 }
 
+// Each secret sits at the end of its own mapping, against a guard page, and
+// behind a canary: a write one byte past either end ends the process instead
+// of reaching another secret.
+TEST(SecretMemoryDeathTest, OverrunsAndUnderrunsEndTheProcess) {
+  for (const std::ptrdiff_t offset : {32, -1}) {
+    EXPECT_DEATH(
+        {
+          SecretBytes secret(32);
+          volatile std::uint8_t* byte = secret.data() + offset;
+          *byte = 1;
+        },
+        "")
+        << offset;
+  }
+}
+
 }  // namespace
 }  // namespace common

@@ -8,11 +8,10 @@
 
 namespace common {
 
-// Memory for secrets: kept out of core dumps, locked in RAM where the limits
-// allow, and wiped when it is given back. `size` on release is the size that
-// was asked for.
+// Memory for secrets: guarded, kept out of core dumps, locked in RAM where
+// the limits allow, and wiped when it is given back.
 void* allocate_secret_memory(std::size_t size);
-void release_secret_memory(void* memory, std::size_t size) noexcept;
+void release_secret_memory(void* memory) noexcept;
 
 template <class T>
 struct SecretAllocator {
@@ -21,7 +20,7 @@ struct SecretAllocator {
   template <class U>
   SecretAllocator(const SecretAllocator<U>& /*other*/) noexcept {}  // NOLINT(google-explicit-constructor)
   T* allocate(std::size_t n) { return static_cast<T*>(allocate_secret_memory(n * sizeof(T))); }
-  void deallocate(T* p, std::size_t n) noexcept { release_secret_memory(p, n * sizeof(T)); }
+  void deallocate(T* p, std::size_t /*n*/) noexcept { release_secret_memory(p); }
   template <class U>
   bool operator==(const SecretAllocator<U>& /*other*/) const noexcept {
     return true;

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <limits>
 
-#include "auth_password/backend/sodium_ready.hpp"
+#include "common/sodium_ready.hpp"
 #include "common/quote.hpp"
 
 namespace auth_password::backend {
@@ -37,7 +37,7 @@ bool libsodium_can_compute(const Argon2Job& job, std::size_t output_length) {
 
 std::expected<void, Argon2Failure> compute_with_libsodium(const Argon2Job& job, std::span<std::uint8_t> output) {
   if (!libsodium_can_compute(job, output.size())) return std::unexpected(Argon2Failure{"not computable by libsodium"});
-  ensure_sodium_ready();
+  common::ensure_sodium_ready();
   const int algorithm =
       job.variant == Argon2Variant::Argon2id ? crypto_pwhash_ALG_ARGON2ID13 : crypto_pwhash_ALG_ARGON2I13;
   // crypto_pwhash declares the password non-null, even when it is empty.

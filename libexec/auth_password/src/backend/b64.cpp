@@ -2,12 +2,12 @@
 
 #include <sodium.h>
 
-#include "auth_password/backend/sodium_ready.hpp"
+#include "common/sodium_ready.hpp"
 
 namespace auth_password::backend {
 
 std::string b64_encode(std::span<const std::uint8_t> bytes) {
-  ensure_sodium_ready();
+  common::ensure_sodium_ready();
   constexpr int variant = sodium_base64_VARIANT_ORIGINAL_NO_PADDING;
   // sodium_base64_ENCODED_LEN counts the terminating NUL.
   std::string text(sodium_base64_ENCODED_LEN(bytes.size(), variant), '\0');
@@ -17,7 +17,7 @@ std::string b64_encode(std::span<const std::uint8_t> bytes) {
 }
 
 std::optional<std::vector<std::uint8_t>> b64_decode(std::string_view text, std::size_t max_bytes) {
-  ensure_sodium_ready();
+  common::ensure_sodium_ready();
   if (text.size() > b64_encoded_length(max_bytes)) return std::nullopt;
   std::vector<std::uint8_t> bytes(text.size() * 3 / 4 + 1);
   std::size_t decoded = 0;

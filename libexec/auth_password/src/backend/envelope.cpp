@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "auth_password/backend/aes_256_gcm.hpp"
-#include "auth_password/backend/sodium_ready.hpp"
+#include "common/sodium_ready.hpp"
 #include "common/fd_io.hpp"
 #include "common/message_error.hpp"
 #include "common/utf8.hpp"
@@ -37,7 +37,7 @@ common::SecretBytes envelope_key(std::span<const std::uint8_t> password) {
 
 std::vector<std::uint8_t> seal_master_key(const common::SecretBytes& key, std::span<const std::uint8_t> master_key) {
   if (key.size() != ENVELOPE_KEY_BYTES) internal_error("Invalid key length");
-  ensure_sodium_ready();
+  common::ensure_sodium_ready();
   std::array<std::uint8_t, GCM_NONCE_BYTES> nonce{};
   randombytes_buf(nonce.data(), nonce.size());
   const std::size_t header = ENVELOPE_CIPHER_NAME.size() + 1 + nonce.size();
@@ -73,7 +73,7 @@ std::expected<common::SecretBytes, common::AnyError> open_sealed(const common::S
 }
 
 common::SecretBytes new_master_key() {
-  ensure_sodium_ready();
+  common::ensure_sodium_ready();
   common::SecretBytes key(MASTER_KEY_BYTES);
   randombytes_buf(key.data(), key.size());
   return key;

@@ -1,10 +1,10 @@
-#include "auth_password/backend/sodium_ready.hpp"
+#include "common/sodium_ready.hpp"
 
 #include <sodium.h>
 
 #include <cstdlib>
 
-namespace auth_password::backend {
+namespace common {
 
 void ensure_sodium_ready() {
   // sodium_init is idempotent and thread-safe; -1 means libsodium cannot
@@ -13,4 +13,4 @@ void ensure_sodium_ready() {
   if (!ready) std::abort();
 }
 
-}  // namespace auth_password::backend
+}  // namespace common
