@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include "test_command.hpp"
 
@@ -31,6 +32,18 @@ using Clock = std::chrono::steady_clock;
 int checked(int result, const char* what) {
   if (result < 0) fail_setup(what);
   return result;
+}
+
+// Both ends of a new pipe, closed on exec.
+struct Pipe {
+  common::UniqueFd read;
+  common::UniqueFd write;
+};
+
+Pipe make_pipe() {
+  int ends[2];
+  checked(::pipe2(ends, O_CLOEXEC), "pipe");
+  return {common::UniqueFd(ends[0]), common::UniqueFd(ends[1])};
 }
 
 std::vector<std::string> environment_with(const std::map<std::string, std::optional<std::string>>& changes) {
@@ -172,72 +185,76 @@ std::string visible(std::string_view bytes) {
 }
 
 PtySession::PtySession(const std::string& program, const PtyOptions& options) {
-  master_ = checked(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC), "posix_openpt");
-  checked(::grantpt(master_), "grantpt");
-  checked(::unlockpt(master_), "unlockpt");
+  master_.reset(checked(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC), "posix_openpt"));
+  checked(::grantpt(master_.get()), "grantpt");
+  checked(::unlockpt(master_.get()), "unlockpt");
   char name[128];
-  if (::ptsname_r(master_, name, sizeof name) != 0) fail_setup("ptsname_r");
+  if (::ptsname_r(master_.get(), name, sizeof name) != 0) fail_setup("ptsname_r");
 
   // Settings made before the program starts: no output processing, so the
   // bytes compared are exactly the bytes written; a fixed window size.
-  replica_ = checked(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC), "open terminal");
+  replica_.reset(checked(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC), "open terminal"));
   termios settings{};
-  checked(::tcgetattr(replica_, &settings), "tcgetattr");
+  checked(::tcgetattr(replica_.get(), &settings), "tcgetattr");
   settings.c_oflag &= ~static_cast<tcflag_t>(OPOST | ONLCR);
-  checked(::tcsetattr(replica_, TCSANOW, &settings), "tcsetattr");
+  checked(::tcsetattr(replica_.get(), TCSANOW, &settings), "tcsetattr");
   const winsize size{24, 80, 0, 0};
-  checked(::ioctl(replica_, TIOCSWINSZ, &size), "TIOCSWINSZ");
-  ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+  checked(::ioctl(replica_.get(), TIOCSWINSZ, &size), "TIOCSWINSZ");
+  ::fcntl(master_.get(), F_SETFL, ::fcntl(master_.get(), F_GETFL) | O_NONBLOCK);
   // Input reaches the line discipline asynchronously; its echo shows it has
   // arrived, so it is queued before the program can look at its input.
-  write_fully(master_, options.typed_ahead);
+  write_fully(master_.get(), options.typed_ahead);
   const auto deadline = Clock::now() + kTimeout;
   while (transcript_.size() < options.typed_ahead.size()) {
     if (Clock::now() > deadline) fail("timed out waiting for the echo of the input typed ahead");
     pump(std::chrono::milliseconds(5));
   }
 
-  int stdout_pipe[2];
-  checked(::pipe2(stdout_pipe, O_CLOEXEC), "pipe");
-  stdout_read_ = stdout_pipe[0];
-  int stdin_fd = -1;
+  Pipe stdout_pipe = make_pipe();
+  stdout_read_ = std::move(stdout_pipe.read);
+  common::UniqueFd stdin_fd;
   if (options.stdin_data) {
-    int stdin_pipe[2];
-    checked(::pipe2(stdin_pipe, O_CLOEXEC), "pipe");
-    write_fully(stdin_pipe[1], *options.stdin_data);  // small: fits in the pipe
-    ::close(stdin_pipe[1]);
-    stdin_fd = stdin_pipe[0];
+    Pipe stdin_pipe = make_pipe();
+    write_fully(stdin_pipe.write.get(), *options.stdin_data);  // small: fits in the pipe
+    stdin_fd = std::move(stdin_pipe.read);
   } else if (options.stdin_file) {
-    stdin_fd = checked(::open(options.stdin_file->c_str(), O_RDONLY | O_CLOEXEC), "open standard input file");
+    stdin_fd.reset(checked(::open(options.stdin_file->c_str(), O_RDONLY | O_CLOEXEC), "open standard input file"));
   }
-  int stderr_fd = -1;
+  common::UniqueFd stderr_fd;
   if (options.stderr_file) {
-    stderr_fd = checked(::open(options.stderr_file->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600),
-                        "open standard error file");
+    stderr_fd.reset(checked(::open(options.stderr_file->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600),
+                            "open standard error file"));
   }
-  int report[2] = {-1, -1};
-  if (options.job_control) checked(::pipe2(report, O_CLOEXEC), "pipe");
+  Pipe report;
+  if (options.job_control) report = make_pipe();
 
   std::vector<std::string> argv_texts = command_words(program);
   argv_texts.insert(argv_texts.end(), options.args.begin(), options.args.end());
   std::vector<std::string> env_texts = environment_with(options.env);
   auto argv = pointers_to(argv_texts);
   auto envp = pointers_to(env_texts);
-  const ChildPlan plan{name,        stdin_fd,   stdout_pipe[1], stderr_fd, report[1], options.job_control,
-                       argv.data(), envp.data()};
+  const ChildPlan plan{name,
+                       stdin_fd.get(),
+                       stdout_pipe.write.get(),
+                       stderr_fd.get(),
+                       report.write.get(),
+                       options.job_control,
+                       argv.data(),
+                       envp.data()};
 
   child_ = checked(::fork(), "fork");
   if (child_ == 0) run_child(plan);
 
-  ::close(stdout_pipe[1]);
-  if (stdin_fd >= 0) ::close(stdin_fd);
-  if (stderr_fd >= 0) ::close(stderr_fd);
+  // Only the program keeps these open now.
+  stdout_pipe.write.reset();
+  stdin_fd.reset();
+  stderr_fd.reset();
   program_pid_ = child_;
   if (options.job_control) {
-    ::close(report[1]);
+    report.write.reset();
     pid_t reported = -1;
-    const ssize_t got = ::read(report[0], &reported, sizeof reported);
-    ::close(report[0]);
+    const ssize_t got = ::read(report.read.get(), &reported, sizeof reported);
+    report.read.reset();
     if (got != static_cast<ssize_t>(sizeof reported)) fail_setup("no pid from the job-control parent");
     program_pid_ = reported;
   }
@@ -249,13 +266,10 @@ PtySession::~PtySession() {
     ::kill(child_, SIGKILL);
     ::waitpid(child_, nullptr, 0);
   }
-  if (replica_ >= 0) ::close(replica_);
-  if (master_ >= 0) ::close(master_);
-  if (stdout_read_ >= 0) ::close(stdout_read_);
 }
 
 void PtySession::pump(std::chrono::milliseconds wait) {
-  pollfd fds[2] = {{master_open_ ? master_ : -1, POLLIN, 0}, {stdout_read_, POLLIN, 0}};
+  pollfd fds[2] = {{master_open_ ? master_.get() : -1, POLLIN, 0}, {stdout_read_.get(), POLLIN, 0}};
   if (::poll(fds, 2, static_cast<int>(wait.count())) < 0) {
     if (errno == EINTR) return;
     fail_setup("poll");
@@ -263,7 +277,7 @@ void PtySession::pump(std::chrono::milliseconds wait) {
   char buffer[4096];
   if (fds[0].revents != 0) {
     for (;;) {
-      const ssize_t got = ::read(master_, buffer, sizeof buffer);
+      const ssize_t got = ::read(master_.get(), buffer, sizeof buffer);
       if (got > 0) {
         transcript_.append(buffer, static_cast<std::size_t>(got));
         continue;
@@ -276,12 +290,11 @@ void PtySession::pump(std::chrono::milliseconds wait) {
     }
   }
   if (fds[1].revents != 0) {
-    const ssize_t got = ::read(stdout_read_, buffer, sizeof buffer);
+    const ssize_t got = ::read(stdout_read_.get(), buffer, sizeof buffer);
     if (got > 0) {
       stdout_.append(buffer, static_cast<std::size_t>(got));
     } else if (got == 0) {
-      ::close(stdout_read_);
-      stdout_read_ = -1;
+      stdout_read_.reset();
     }
   }
 }
@@ -325,11 +338,10 @@ void PtySession::wait_until_stopped(std::chrono::milliseconds timeout) {
   const std::string stat_path = "/proc/" + std::to_string(program_pid_) + "/stat";
   for (;;) {
     std::string line;
-    if (const int fd = ::open(stat_path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+    if (const common::UniqueFd fd(::open(stat_path.c_str(), O_RDONLY | O_CLOEXEC)); fd.valid()) {
       char buffer[512];
-      const ssize_t got = ::read(fd, buffer, sizeof buffer);
+      const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
       if (got > 0) line.assign(buffer, static_cast<std::size_t>(got));
-      ::close(fd);
     }
     const auto end_of_name = line.rfind(')');
     if (end_of_name != std::string::npos && end_of_name + 2 < line.size() && line[end_of_name + 2] == 'T') return;
@@ -338,7 +350,7 @@ void PtySession::wait_until_stopped(std::chrono::milliseconds timeout) {
   }
 }
 
-void PtySession::type(std::string_view bytes) { write_fully(master_, bytes); }
+void PtySession::type(std::string_view bytes) { write_fully(master_.get(), bytes); }
 
 void PtySession::send_signal(int signo) {
   if (::kill(program_pid_, signo) != 0) fail_setup("kill");
@@ -355,13 +367,12 @@ PtyExit PtySession::wait_exit(std::chrono::milliseconds timeout) {
     pump(std::chrono::milliseconds(10));
   }
   exited_ = true;
-  ::close(replica_);
-  replica_ = -1;
+  replica_.reset();
   // The program's side is closed now: read the terminal up to its end and
   // standard output up to end of file.
   const auto drain_deadline = Clock::now() + timeout;
-  while ((master_open_ || stdout_read_ >= 0) && Clock::now() < drain_deadline) pump(std::chrono::milliseconds(20));
-  if (master_open_ || stdout_read_ >= 0) fail("the program's output did not end after it exited");
+  while ((master_open_ || stdout_read_.valid()) && Clock::now() < drain_deadline) pump(std::chrono::milliseconds(20));
+  if (master_open_ || stdout_read_.valid()) fail("the program's output did not end after it exited");
 
   PtyExit result;
   if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
@@ -371,7 +382,7 @@ PtyExit PtySession::wait_exit(std::chrono::milliseconds timeout) {
 
 bool PtySession::echo_enabled() const {
   termios settings{};
-  if (::tcgetattr(master_, &settings) != 0) fail_setup("tcgetattr");
+  if (::tcgetattr(master_.get(), &settings) != 0) fail_setup("tcgetattr");
   return (settings.c_lflag & ECHO) != 0;
 }
 

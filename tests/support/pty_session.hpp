@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/unique_fd.hpp"
+
 namespace test_support {
 
 struct PtyOptions {
@@ -77,13 +79,13 @@ class PtySession {
 
   // The terminal's settings are read through the master, which also works
   // after the program has closed its side.
-  int master_ = -1;
+  common::UniqueFd master_;
   // Our own descriptor of the program's side, closed once the program has
   // ended: until then the master never reports the terminal closed, even
   // before the program has opened it.
-  int replica_ = -1;
+  common::UniqueFd replica_;
   bool master_open_ = true;  // false once the program's side is gone and drained
-  int stdout_read_ = -1;
+  common::UniqueFd stdout_read_;
   pid_t child_ = -1;        // the direct child (the job-control parent, or the program)
   pid_t program_pid_ = -1;  // the program itself
   bool exited_ = false;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "common/unique_fd.hpp"
 #include "test_command.hpp"
 
 namespace test_support {
@@ -20,28 +21,37 @@ void drain(int fd, std::string& into) {
   if (got > 0) into.append(buffer, static_cast<std::size_t>(got));
 }
 
+// Both ends of a new pipe, closed on exec.
+struct Pipe {
+  common::UniqueFd read;
+  common::UniqueFd write;
+};
+
+Pipe make_pipe() {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  return {common::UniqueFd(ends[0]), common::UniqueFd(ends[1])};
+}
+
 }  // namespace
 
 ProcessResult run_process(const std::string& program, const ProcessOptions& options) {
-  int in_pipe[2];
-  int out_pipe[2];
-  int err_pipe[2];
-  if (::pipe2(in_pipe, O_CLOEXEC) != 0 || ::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
-    throw std::runtime_error("pipe failed");
-  }
+  Pipe in = make_pipe();
+  Pipe out = make_pipe();
+  Pipe err = make_pipe();
   const std::vector<std::string> words = command_words(program);
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    ::dup2(in_pipe[0], 0);
-    ::dup2(err_pipe[1], 2);
+    ::dup2(in.read.get(), 0);
+    ::dup2(err.write.get(), 2);
     if (options.close_stdout) {
       ::close(1);
     } else if (options.stdout_file) {
-      const int fd = ::open(options.stdout_file->c_str(), O_WRONLY);
+      const int fd = ::open(options.stdout_file->c_str(), O_WRONLY | O_CLOEXEC);
       ::dup2(fd, 1);
     } else {
-      ::dup2(out_pipe[1], 1);
+      ::dup2(out.write.get(), 1);
     }
     for (const auto& [name, value] : options.env) {
       if (value) {
@@ -57,16 +67,17 @@ ProcessResult run_process(const std::string& program, const ProcessOptions& opti
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
-  ::close(in_pipe[0]);
-  ::close(out_pipe[1]);
-  ::close(err_pipe[1]);
+  in.read.reset();
+  out.write.reset();
+  err.write.reset();
   if (!options.stdin_data.empty()) {
-    (void)!::write(in_pipe[1], options.stdin_data.data(), options.stdin_data.size());
+    (void)!::write(in.write.get(), options.stdin_data.data(), options.stdin_data.size());
   }
-  ::close(in_pipe[1]);
+  in.write.reset();
 
   ProcessResult result;
-  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  pollfd fds[2] = {{out.read.get(), POLLIN, 0}, {err.read.get(), POLLIN, 0}};
+  common::UniqueFd* const streams[2] = {&out.read, &err.read};
   int open_streams = 2;
   while (open_streams > 0) {
     if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
@@ -76,7 +87,7 @@ ProcessResult run_process(const std::string& program, const ProcessOptions& opti
       const std::size_t before = into.size();
       drain(fds[i].fd, into);
       if (into.size() == before) {
-        ::close(fds[i].fd);
+        streams[i]->reset();
         fds[i].fd = -1;
         --open_streams;
       }
