@@ -2,7 +2,6 @@
 // persist, many clients are served at once, and broken clients hurt nobody.
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -15,6 +14,7 @@
 #include <thread>
 
 #include "fake_daemon.hpp"
+#include "requests_as_user.hpp"
 #include "run_process.hpp"
 #include "test_command.hpp"
 #include "tavrin_account/connection.hpp"
@@ -167,32 +167,7 @@ TEST(Accountd, CommandLineIsExplainedAndChecked) {
 // 65534: what each gave, or why the child could not run.
 std::string two_requests_as_stranger(const std::string& uri) {
   constexpr uid_t kStranger = 65534;
-  std::array<int, 2> report{};
-  if (::pipe2(report.data(), O_CLOEXEC) != 0) std::abort();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    std::string outcome;
-    if (::setgroups(0, nullptr) != 0 || ::setgid(kStranger) != 0 || ::setuid(kStranger) != 0) {
-      outcome = "cannot run as uid 65534 (needs root)";
-    } else if (auto connection = tavrin_account::connect_to_endpoint(uri); !connection) {
-      outcome = connection.error().display();
-    } else {
-      for (int i = 0; i < 2; ++i) {
-        const auto secret = tavrin_account::get_secret(*connection, kUser, "x");
-        outcome += (secret ? std::string("found") : secret.error().display()) + ";";
-      }
-    }
-    (void)!::write(report[1], outcome.data(), outcome.size());
-    ::_exit(0);
-  }
-  ::close(report[1]);
-  const common::UniqueFd from_child(report[0]);
-  std::string outcome;
-  std::array<char, 256> chunk{};
-  ssize_t n = 0;
-  while ((n = ::read(from_child.get(), chunk.data(), chunk.size())) > 0) outcome.append(chunk.data(), static_cast<std::size_t>(n));
-  ::waitpid(pid, nullptr, 0);
-  return outcome;
+  return test_support::two_requests_as(kStranger, uri, kUser);
 }
 
 TEST(Accountd, ServesOtherUsersOnlyWhenAllowed) {

@@ -2,16 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
 #include <mutex>
 #include <thread>
 
+#include "requests_as_user.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/secrets.hpp"
 
@@ -68,37 +67,6 @@ class ServerThread {
   std::thread thread_;
 };
 
-// Two GetSecret requests on one connection from a child running as `uid`:
-// what each gave, or why the child could not run.
-std::string two_requests_as(uid_t uid, const std::string& uri) {
-  std::array<int, 2> report{};
-  if (::pipe2(report.data(), O_CLOEXEC) != 0) std::abort();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    std::string outcome;
-    if (uid != ::geteuid() && (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0)) {
-      outcome = "cannot run as uid " + std::to_string(uid) + " (needs root)";
-    } else if (auto connection = tavrin_account::connect_to_endpoint(uri); !connection) {
-      outcome = connection.error().display();
-    } else {
-      for (int i = 0; i < 2; ++i) {
-        const auto secret = tavrin_account::get_secret(*connection, kUser, "x");
-        outcome += (secret ? std::string("found") : secret.error().display()) + ";";
-      }
-    }
-    (void)!::write(report[1], outcome.data(), outcome.size());
-    ::_exit(0);
-  }
-  ::close(report[1]);
-  const common::UniqueFd from_child(report[0]);
-  std::string outcome;
-  std::array<char, 256> chunk{};
-  ssize_t n = 0;
-  while ((n = ::read(from_child.get(), chunk.data(), chunk.size())) > 0) outcome.append(chunk.data(), static_cast<std::size_t>(n));
-  ::waitpid(pid, nullptr, 0);
-  return outcome;
-}
-
 TEST(Server, ServesRootItselfAndAllowedUidsAndRefusesEveryRequestOfOthers) {
   struct Case {
     std::vector<uid_t> allowed;
@@ -112,7 +80,7 @@ TEST(Server, ServesRootItselfAndAllowedUidsAndRefusesEveryRequestOfOthers) {
   };
   for (const auto& c : cases) {
     ServerThread server({.allowed_uids = c.allowed});
-    const std::string outcome = two_requests_as(c.client, server.uri());
+    const std::string outcome = test_support::two_requests_as(c.client, server.uri(), kUser);
     if (outcome.starts_with("cannot run as")) GTEST_SKIP() << outcome;
     EXPECT_EQ(outcome, c.outcome) << c.client;
     const bool refused = c.outcome.starts_with("permission");
