@@ -13,14 +13,12 @@
 #include "auth_password/backend/argon2.hpp"
 #include "auth_password/backend/envelope.hpp"
 #include "auth_password/backend/password_hash.hpp"
+#include "test_bytes.hpp"
 
 namespace {
 
 using namespace auth_password::backend;
-
-std::span<const std::uint8_t> bytes_of(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
+using test_support::bytes_of;
 
 constexpr std::string_view kPassword = "correct horse battery staple";
 const std::vector<std::uint8_t> kSalt(16, 0x42);

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "account_endpoint.hpp"
 #include "fake_daemon.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/protocol.hpp"
@@ -22,9 +23,8 @@ const std::string kPasswordName = "org.norvalex.os.account.auth.password/Passwor
 const Secret kStored{kPasswordName, {1, 2, 3}, {SecurityFlags::WRITE_PROTECTED}, 0, INT64_MAX};
 
 tavrin_account::AccountConnection connect_via_environment(const FakeDaemon& daemon) {
-  ::setenv("ACCOUNT_IPC_URI", daemon.uri().c_str(), 1);
+  const test_support::Endpoint endpoint(daemon.uri());
   auto connection = tavrin_account::connect_account_service();
-  ::unsetenv("ACCOUNT_IPC_URI");
   if (!connection) ADD_FAILURE() << connection.error().display();
   return std::move(*connection);
 }

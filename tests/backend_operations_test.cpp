@@ -2,8 +2,6 @@
 // goes out, and where a failed request leaves the user's secrets) and against
 // accountd (what the stored secrets become).
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -19,8 +17,11 @@
 #include "auth_password/backend/operations.hpp"
 #include "auth_password/backend/password_hash.hpp"
 #include "fake_daemon.hpp"
+#include "master_key.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/secrets.hpp"
+#include "test_bytes.hpp"
+#include "unix_socket.hpp"
 
 namespace {
 
@@ -28,7 +29,6 @@ using auth_password::backend::change_password;
 using auth_password::backend::check_password;
 using auth_password::backend::envelope_key;
 using auth_password::backend::MASTER_KEY_SECRET_NAME;
-using auth_password::backend::open_master_key;
 using auth_password::backend::PASSWORD_SECRET_NAME;
 using tavrin_account::Error;
 using tavrin_account::Secret;
@@ -37,8 +37,10 @@ using test_support::bytes_of;
 using test_support::Endpoint;
 using test_support::FakeDaemon;
 using test_support::FakeScript;
+using test_support::opened_master_key;
 using test_support::RecordedFrame;
 using test_support::RunningAccountd;
+using test_support::stale_socket_uri;
 
 constexpr std::uint32_t kWriteProtected = SecurityFlags::WRITE_PROTECTED;
 constexpr std::uint32_t kEncrypted = SecurityFlags::ENCRYPTED;
@@ -51,8 +53,8 @@ std::string hash_of(std::string_view password) {
   return *hash;
 }
 
-Secret stored(std::string_view name, std::vector<std::uint8_t> data, std::uint32_t flags = kWriteProtected) {
-  return Secret{std::string(name), std::move(data), {flags}, 0, std::numeric_limits<std::int64_t>::max()};
+Secret stored(std::string_view name, std::span<const std::uint8_t> data, std::uint32_t flags = kWriteProtected) {
+  return Secret{std::string(name), {data.begin(), data.end()}, {flags}, 0, std::numeric_limits<std::int64_t>::max()};
 }
 
 Secret password_secret(std::string_view hash, std::uint32_t flags = kWriteProtected) {
@@ -71,13 +73,6 @@ common::SecretBytes a_master_key() {
   common::SecretBytes key(32);
   for (std::size_t i = 0; i < key.size(); ++i) key.data()[i] = static_cast<std::uint8_t>(0xA0 + i);
   return key;
-}
-
-// The master key inside an envelope, or nothing when the password does not open it.
-std::optional<std::vector<std::uint8_t>> opened(std::span<const std::uint8_t> envelope, std::string_view password) {
-  auto key = open_master_key(envelope_key(bytes_of(password)), envelope);
-  if (!key) return std::nullopt;
-  return std::vector<std::uint8_t>(key->bytes().begin(), key->bytes().end());
 }
 
 std::string get_request(std::string_view name) {
@@ -104,18 +99,6 @@ std::vector<std::uint8_t> written_data(const RecordedFrame& frame, std::string_v
                             R"(],"expiration_time":9223372036854775807,"name":")" + std::string(name) +
                             R"(","security_flags":"WRITE_PROTECTED"},"user":")" + kUserText + R"("}})");
   return data;
-}
-
-// A socket file nobody listens on: connecting to it is refused.
-std::string stale_socket_uri(const std::string& directory) {
-  const std::string path = directory + "/stale.sock";
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  path.copy(address.sun_path, sizeof address.sun_path - 1);
-  if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) std::abort();
-  ::close(fd);
-  return "unix://" + path;
 }
 
 TEST(CheckPassword, AnswersFromThePasswordSecretAlone) {
@@ -236,7 +219,7 @@ TEST(ChangePassword, WritesTheMasterKeyAndThenTheHashExactlyAsStored) {
     ASSERT_EQ(frames.size(), 3U);
     EXPECT_EQ(frames[0].body, get_request(MASTER_KEY_SECRET_NAME));
     const auto envelope = written_data(frames[1], MASTER_KEY_SECRET_NAME);
-    const auto key = opened(envelope, new_password);
+    const auto key = opened_master_key(envelope, new_password);
     ASSERT_TRUE(key.has_value());
     if (c.keeps_master_key) {
       EXPECT_EQ(*key, original);
@@ -328,14 +311,14 @@ TEST(ChangePassword, AFailedRequestStopsTheChangeAndTheMasterKeyIsNeverLost) {
     // Whichever envelope the store holds now, the user's key opens from it:
     // the untouched one with the old password, a rewritten one with the new.
     if (c.requests >= 2) {
-      EXPECT_EQ(opened(written_data(frames[1], MASTER_KEY_SECRET_NAME), "new"), original);
+      EXPECT_EQ(opened_master_key(written_data(frames[1], MASTER_KEY_SECRET_NAME), "new"), original);
     }
     if (c.requests >= 3) (void)written_data(frames[2], PASSWORD_SECRET_NAME);
     if (c.requests == 4) {
       EXPECT_EQ(written_data(frames[3], MASTER_KEY_SECRET_NAME), envelope.data);
     }
   }
-  EXPECT_EQ(opened(envelope.data, "old"), original);
+  EXPECT_EQ(opened_master_key(envelope.data, "old"), original);
 }
 
 // Secrets of one user as accountd holds them.
@@ -398,7 +381,7 @@ TEST(ChangePassword, EveryStartingStateEndsWithTheNewPasswordAndTheSameOrANewMas
       EXPECT_EQ(secret->creation_time, 0);
       EXPECT_EQ(secret->expiration_time, std::numeric_limits<std::int64_t>::max());
     }
-    const auto key = opened(after.master_key->data, "new");
+    const auto key = opened_master_key(after.master_key->data, "new");
     ASSERT_TRUE(key.has_value());
     EXPECT_EQ(key->size(), 32U);
     EXPECT_EQ(*key == original, c.has_master_key);
@@ -411,7 +394,7 @@ TEST(ChangePassword, EveryStartingStateEndsWithTheNewPasswordAndTheSameOrANewMas
     ASSERT_TRUE(again.password.has_value() && again.master_key.has_value());
     EXPECT_NE(again.master_key->data, after.master_key->data);
     EXPECT_NE(again.password->data, after.password->data);
-    EXPECT_EQ(opened(again.master_key->data, "new"), key);
+    EXPECT_EQ(opened_master_key(again.master_key->data, "new"), key);
   }
 }
 

@@ -3,8 +3,6 @@
 // byte and by what the screen finally shows.
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -21,13 +19,15 @@
 #include "common/unique_fd.hpp"
 #include "dialogue_bytes.hpp"
 #include "fake_daemon.hpp"
+#include "master_key.hpp"
 #include "pty_session.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/secrets.hpp"
+#include "unix_socket.hpp"
+#include "test_bytes.hpp"
 
 namespace {
 
-using auth_password::backend::MASTER_KEY_SECRET_NAME;
 using test_support::Answer;
 using test_support::answer_all;
 using test_support::asked;
@@ -39,6 +39,8 @@ using test_support::FakeScript;
 using test_support::PtyOptions;
 using test_support::PtySession;
 using test_support::RunningAccountd;
+using test_support::stored_master_key;
+using test_support::stale_socket_uri;
 using test_support::summary;
 using test_support::visible;
 
@@ -59,19 +61,6 @@ void set_password(const std::string& uri, const common::Uuid& user, std::string_
 bool password_accepted(const std::string& uri, const common::Uuid& user, std::string_view password) {
   const Endpoint endpoint(uri);
   return auth_password::backend::check_password(user, bytes_of(password)).value_or(false);
-}
-
-// The user's master key, opened from the stored envelope with the password.
-std::vector<std::uint8_t> master_key_of(const RunningAccountd& daemon, const common::Uuid& user,
-                                        std::string_view password) {
-  auto connection = tavrin_account::connect_to_endpoint(daemon.uri());
-  if (!connection) return {};
-  auto secret = tavrin_account::get_secret(*connection, user, MASTER_KEY_SECRET_NAME);
-  if (!secret) return {};
-  auto key =
-      auth_password::backend::open_master_key(auth_password::backend::envelope_key(bytes_of(password)), secret->data);
-  if (!key) return {};
-  return {key->bytes().begin(), key->bytes().end()};
 }
 
 // What one request for an entry leaves on the terminal: the prompt, then the
@@ -134,31 +123,16 @@ std::vector<Answer> update_answers(std::string_view old_password, const std::vec
   return answers;
 }
 
-// A socket file nobody listens on: connecting to it is refused.
-std::string stale_socket_uri(const std::string& directory) {
-  const std::string path = directory + "/stale.sock";
-  const common::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  path.copy(address.sun_path, sizeof address.sun_path - 1);
-  if (!fd.valid() || ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) std::abort();
-  return "unix://" + path;
-}
-
 // A daemon socket that takes connections but never answers, to tell whether
 // anyone tried to connect.
 class SilentListener {
  public:
   SilentListener() : directory_(test_support::make_temp_directory("cli-silent")) {
-    const std::string path = directory_ + "/accountd.sock";
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    path.copy(address.sun_path, sizeof address.sun_path - 1);
-    if (!fd_.valid() || ::bind(fd_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd_.get(), 4) != 0) {
-      std::abort();
-    }
-    uri_ = "unix://" + path;
+    const tavrin_account::EndpointAddress endpoint{tavrin_account::EndpointAddress::Kind::Pathname,
+                                                   directory_ + "/accountd.sock"};
+    fd_ = test_support::listening_socket(endpoint, 4);
+    if (!fd_.valid()) std::abort();
+    uri_ = "unix://" + endpoint.bytes;
   }
   SilentListener(const SilentListener&) = delete;
   SilentListener& operator=(const SilentListener&) = delete;
@@ -173,7 +147,7 @@ class SilentListener {
  private:
   std::string directory_;
   std::string uri_;
-  common::UniqueFd fd_{::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+  common::UniqueFd fd_;
 };
 
 std::string contents_of(const std::string& path) {
@@ -273,7 +247,7 @@ TEST(CliUpdate, MismatchesAreClearedAndTheScreenEndsWithTheTwoSummaries) {
     SCOPED_TRACE(c.name);
     const auto user = user_number(++number);
     set_password(daemon.uri(), user, "old one");
-    const auto master_key = master_key_of(daemon, user, "old one");
+    const auto master_key = stored_master_key(daemon.uri(), user, "old one");
     ASSERT_EQ(master_key.size(), 32U);
 
     PtySession session(AUTH_PASSWORD_BIN, command("Update", user, daemon.uri()));
@@ -288,7 +262,7 @@ TEST(CliUpdate, MismatchesAreClearedAndTheScreenEndsWithTheTwoSummaries) {
 
     EXPECT_TRUE(password_accepted(daemon.uri(), user, c.new_password));
     EXPECT_FALSE(password_accepted(daemon.uri(), user, "old one"));
-    EXPECT_EQ(master_key_of(daemon, user, c.new_password), master_key);
+    EXPECT_EQ(stored_master_key(daemon.uri(), user, c.new_password), master_key);
   }
 }
 

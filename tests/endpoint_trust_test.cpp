@@ -20,6 +20,7 @@
 #include "pty_session.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/secrets.hpp"
+#include "unix_socket.hpp"
 
 namespace {
 
@@ -85,9 +86,8 @@ class StandInDaemon {
     }
     const auto endpoint = tavrin_account::parse_endpoint_uri(uri);
     if (!endpoint) std::abort();
-    const auto address = tavrin_account::make_socket_address(*endpoint);
-    const common::UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!address || ::bind(listener.get(), address->get(), address->length) != 0 || ::listen(listener.get(), 8) != 0) {
+    const common::UniqueFd listener = test_support::listening_socket(*endpoint, 8);
+    if (!listener.valid()) {
       say('B');
       ::_exit(0);
     }

@@ -16,16 +16,21 @@
 #include "auth_password/backend/envelope.hpp"
 #include "auth_password/backend/operations.hpp"
 #include "fake_daemon.hpp"
+#include "master_key.hpp"
 #include "pty_session.hpp"
 #include "run_process.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/secrets.hpp"
+#include "test_bytes.hpp"
 
 namespace {
 
+using test_support::bytes_of;
 using test_support::PtyOptions;
 using test_support::PtySession;
 using test_support::RunningAccountd;
+using test_support::stored_master_key;
+using test_support::to_hex;
 
 const common::Uuid kUser = *common::parse_uuid("5d0c8a3e-71b2-4f96-a4e8-0c3b9d2f6a17");
 const std::string kUserArgument = "user_uuid=5d0c8a3e-71b2-4f96-a4e8-0c3b9d2f6a17";
@@ -36,20 +41,6 @@ constexpr std::string_view kFirst = "Qv7#first-password-zeta";
 constexpr std::string_view kSecond = "Wx9!second-password-kappa";
 constexpr std::string_view kWrong = "Rb4$wrong-password-omicron";
 
-std::span<const std::uint8_t> bytes_of(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-std::string hex(std::span<const std::uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (const std::uint8_t byte : bytes) {
-    out.push_back(kDigits[byte >> 4U]);
-    out.push_back(kDigits[byte & 0xFU]);
-  }
-  return out;
-}
-
 struct Pattern {
   std::string name;
   std::string hex;
@@ -57,8 +48,8 @@ struct Pattern {
 
 // The typed password and the envelope key made from it.
 std::vector<Pattern> password_patterns(const std::string& name, std::string_view password) {
-  return {{name + "_password", hex(bytes_of(password))},
-          {name + "_envelope_key", hex(auth_password::backend::envelope_key(bytes_of(password)).bytes())}};
+  return {{name + "_password", to_hex(bytes_of(password))},
+          {name + "_envelope_key", to_hex(auth_password::backend::envelope_key(bytes_of(password)).bytes())}};
 }
 
 std::string pattern_variable(const std::vector<Pattern>& patterns) {
@@ -84,27 +75,11 @@ ProbedRun run_probed(const RunningAccountd& daemon, const std::string& command, 
                                                   .env = {{"ACCOUNT_IPC_URI", daemon.uri()},
                                                           {"AUTH_MEMORY_PROBE_PATTERNS", pattern_variable(patterns)},
                                                           {"AUTH_MEMORY_PROBE_PLANT", std::nullopt}}});
-  for (const auto& answer : answers) {
-    session.wait_for_output("\r" + answer.prompt + ": ");
-    session.wait_for_echo_off();
-    session.type(std::string(answer.typed) + "\n");
-    session.wait_for_output("\n");
-  }
+  std::vector<test_support::Answer> lines;
+  for (const auto& answer : answers) lines.push_back({answer.prompt, std::string(answer.typed) + "\n"});
+  test_support::answer_all(session, lines);
   const auto exit = session.wait_exit();
   return {exit.exit_status, session.standard_output(), session.transcript()};
-}
-
-// The master key as the daemon holds it, opened with the password it is
-// sealed under.
-std::vector<std::uint8_t> master_key(const RunningAccountd& daemon, std::string_view password) {
-  auto connection = tavrin_account::connect_to_endpoint(daemon.uri());
-  if (!connection) return {};
-  auto envelope = tavrin_account::get_secret(*connection, kUser, auth_password::backend::MASTER_KEY_SECRET_NAME);
-  if (!envelope) return {};
-  auto key =
-      auth_password::backend::open_master_key(auth_password::backend::envelope_key(bytes_of(password)), envelope->data);
-  if (!key) return {};
-  return {key->bytes().begin(), key->bytes().end()};
 }
 
 bool clean(const std::string& report) {
@@ -157,9 +132,9 @@ TEST_F(MemoryProbe, NoPasswordEnvelopeKeyOrMasterKeyOutlivesAnOperation) {
       daemon, "Update", {{"Old Password", kWrong}, {"New Password", kFirst}, {"Confirm password", kFirst}}, patterns);
   ASSERT_EQ(first.exit_status, 0) << test_support::visible(first.transcript);
   EXPECT_TRUE(clean(first.report)) << first.report;
-  const auto key = master_key(daemon, kFirst);
+  const auto key = stored_master_key(daemon.uri(), kUser, kFirst);
   ASSERT_EQ(key.size(), auth_password::backend::MASTER_KEY_BYTES);
-  const Pattern master{"master_key", hex(key)};
+  const Pattern master{"master_key", to_hex(key)};
 
   struct Case {
     std::string what;
@@ -198,7 +173,7 @@ TEST_F(MemoryProbe, NoPasswordEnvelopeKeyOrMasterKeyOutlivesAnOperation) {
   }
   // The changes above really happened: the same master key, now under the
   // second password.
-  EXPECT_EQ(master_key(daemon, kSecond), key);
+  EXPECT_EQ(stored_master_key(daemon.uri(), kUser, kSecond), key);
 }
 
 }  // namespace

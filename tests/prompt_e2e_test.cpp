@@ -11,6 +11,7 @@
 
 #include "dialogue_bytes.hpp"
 #include "pty_session.hpp"
+#include "test_bytes.hpp"
 
 namespace {
 
@@ -23,16 +24,7 @@ using test_support::PtySession;
 using test_support::summary;
 using test_support::visible;
 
-std::string hex(std::string_view text) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    out.push_back(kDigits[byte >> 4]);
-    out.push_back(kDigits[byte & 0xF]);
-  }
-  return out;
-}
+std::string hex(std::string_view text) { return test_support::to_hex(test_support::bytes_of(text)); }
 
 std::string ok(std::string_view entry) { return "ok " + hex(entry) + "\n"; }
 

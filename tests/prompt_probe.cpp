@@ -16,12 +16,12 @@
 
 #include <cstdio>
 #include <cstring>
-#include <span>
 #include <string>
 #include <string_view>
 
 #include "prompt/password_prompt.hpp"
 #include "prompt/read_secret.hpp"
+#include "test_bytes.hpp"
 
 namespace {
 
@@ -33,20 +33,6 @@ constexpr int kReported[] = {SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGTSTP, SIGA
 
 volatile sig_atomic_t g_caught_sigusr1 = 0;
 extern "C" void note_sigusr1(int /*signo*/) { g_caught_sigusr1 = 1; }
-
-std::string hex(std::span<const std::uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (const auto byte : bytes) {
-    out.push_back(kDigits[byte >> 4]);
-    out.push_back(kDigits[byte & 0xF]);
-  }
-  return out;
-}
-
-std::string hex(std::string_view text) {
-  return hex(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-}
 
 std::string rest_of_standard_input() {
   std::string rest;
@@ -71,7 +57,7 @@ std::string dispositions() {
 
 template <class Outcome>
 std::string report(const Outcome& outcome) {
-  if (outcome) return "ok " + hex(outcome->bytes()) + "\n";
+  if (outcome) return "ok " + test_support::to_hex(outcome->bytes()) + "\n";
   return "error " + outcome.error().debug() + "\ndisplay " + outcome.error().display() + "\n";
 }
 
@@ -116,7 +102,7 @@ int main(int argc, char** argv) {
   // A sanitizer may catch some of the faults itself.
   const std::string dispositions_before = dispositions();
   std::string out = direct ? report(prompt::read_secret()) : report(prompt::interact(std::move(settings)));
-  if (report_stdin) out += "stdin " + hex(rest_of_standard_input()) + "\n";
+  if (report_stdin) out += "stdin " + test_support::to_hex(test_support::bytes_of(rest_of_standard_input())) + "\n";
   if (report_signals) {
     const std::string after = dispositions();
     out += "signals " + (after == dispositions_before ? "as before" : dispositions_before + " then " + after) + "\n";

@@ -26,9 +26,11 @@
 #include "auth_password/backend/password_hash.hpp"
 #include "dialogue_bytes.hpp"
 #include "fake_daemon.hpp"
+#include "master_key.hpp"
 #include "pty_session.hpp"
 #include "tavrin_account/protocol.hpp"
 #include "tavrin_account/secrets.hpp"
+#include "test_bytes.hpp"
 
 namespace {
 
@@ -107,7 +109,7 @@ std::vector<Secret> existing_user() {
       auth_password::backend::seal_master_key(auth_password::backend::envelope_key(bytes_of(kOld)), key.bytes());
   return {
       Secret{std::string(PASSWORD_SECRET_NAME),
-             bytes_of(hash),
+             {hash.begin(), hash.end()},
              {tavrin_account::SecurityFlags::WRITE_PROTECTED},
              0,
              std::numeric_limits<std::int64_t>::max()},
@@ -132,9 +134,8 @@ Opens envelope_answers(const std::optional<Secret>& secret, bool first_time) {
   if (!secret) return Opens::Absent;
   const auto expected = bytes_of_key(the_master_key());
   for (const auto& [password, opens] : {std::pair{kOld, Opens::Old}, std::pair{kNew, Opens::New}}) {
-    auto key =
-        auth_password::backend::open_master_key(auth_password::backend::envelope_key(bytes_of(password)), secret->data);
-    if (key && (first_time ? key->size() == 32 : bytes_of_key(*key) == expected)) return opens;
+    const auto key = test_support::opened_master_key(secret->data, password);
+    if (key && (first_time ? key->size() == 32 : *key == expected)) return opens;
   }
   return Opens::Neither;
 }

@@ -1,14 +1,9 @@
 #pragma once
 
-#include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <string_view>
-#include <vector>
 
 namespace test_support {
-
-[[nodiscard]] inline std::vector<std::uint8_t> bytes_of(std::string_view text) { return {text.begin(), text.end()}; }
 
 // Points the account-service calls made by this process at a daemon while in
 // scope.

@@ -21,6 +21,7 @@
 #include "tavrin_account/endpoint.hpp"
 #include "tavrin_account/protocol.hpp"
 #include "test_command.hpp"
+#include "unix_socket.hpp"
 
 extern char** environ;
 
@@ -109,12 +110,8 @@ common::UniqueFd listen_on_fresh_socket(FakeDaemon::Namespace where, std::string
                 "fake-accountd-" + std::to_string(::getpid()) + "-" + std::to_string(next_name++)};
     uri = "unix://@" + endpoint.bytes;
   }
-  const auto address = tavrin_account::make_socket_address(endpoint);
-  common::UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!address || !listener.valid() || ::bind(listener.get(), address->get(), address->length) != 0 ||
-      ::listen(listener.get(), 16) != 0) {
-    std::abort();
-  }
+  common::UniqueFd listener = listening_socket(endpoint, 16);
+  if (!listener.valid()) std::abort();
   return listener;
 }
 

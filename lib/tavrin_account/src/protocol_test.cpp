@@ -2,15 +2,13 @@
 
 #include "common/quote.hpp"
 #include "tavrin_account/protocol.hpp"
+#include "test_bytes.hpp"
 
 namespace tavrin_account {
 namespace {
 
 using json = nlohmann::json;
-
-std::span<const std::uint8_t> bytes_of(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
+using test_support::bytes_of;
 
 std::string text_of(const std::vector<std::uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
 

@@ -6,12 +6,12 @@
 #include <string_view>
 
 #include "common/sodium_ready.hpp"
-#include "test_vectors.hpp"
+#include "test_bytes.hpp"
 
 namespace auth_password::backend {
 namespace {
 
-using testing::from_hex;
+using test_support::from_hex;
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes pattern(std::size_t length) {

@@ -4,13 +4,13 @@
 
 #include <vector>
 
-#include "test_vectors.hpp"
+#include "test_bytes.hpp"
 
 namespace auth_password::backend {
 namespace {
 
-using testing::bytes_of;
-using testing::from_hex;
+using test_support::bytes_of;
+using test_support::from_hex;
 using Bytes = std::vector<std::uint8_t>;
 
 std::string_view variant_name(Argon2Variant variant) {

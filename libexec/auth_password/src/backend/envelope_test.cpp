@@ -6,13 +6,14 @@
 
 #include "auth_password/backend/aes_256_gcm.hpp"
 #include "common/quote.hpp"
+#include "test_bytes.hpp"
 #include "test_vectors.hpp"
 
 namespace auth_password::backend {
 namespace {
 
-using testing::bytes_of;
-using testing::from_hex;
+using test_support::bytes_of;
+using test_support::from_hex;
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes concat(std::string_view head, std::span<const std::uint8_t> tail) {

@@ -11,13 +11,14 @@
 #include <limits>
 
 #include "auth_password/backend/b64.hpp"
+#include "test_bytes.hpp"
 #include "test_vectors.hpp"
 
 namespace auth_password::backend {
 namespace {
 
-using testing::bytes_of;
-using testing::from_hex;
+using test_support::bytes_of;
+using test_support::from_hex;
 
 constexpr std::string_view kPrefix = "$argon2id$v=19$m=19456,t=2,p=1$";
 
