@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "pipe.hpp"
 #include "test_command.hpp"
 
 extern char** environ;
@@ -32,18 +33,6 @@ using Clock = std::chrono::steady_clock;
 int checked(int result, const char* what) {
   if (result < 0) fail_setup(what);
   return result;
-}
-
-// Both ends of a new pipe, closed on exec.
-struct Pipe {
-  common::UniqueFd read;
-  common::UniqueFd write;
-};
-
-Pipe make_pipe() {
-  int ends[2];
-  checked(::pipe2(ends, O_CLOEXEC), "pipe");
-  return {common::UniqueFd(ends[0]), common::UniqueFd(ends[1])};
 }
 
 std::vector<std::string> environment_with(const std::map<std::string, std::optional<std::string>>& changes) {

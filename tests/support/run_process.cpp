@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "common/unique_fd.hpp"
+#include "pipe.hpp"
 #include "test_command.hpp"
 
 namespace test_support {
@@ -19,18 +19,6 @@ void drain(int fd, std::string& into) {
   char buffer[4096];
   const ssize_t got = ::read(fd, buffer, sizeof buffer);
   if (got > 0) into.append(buffer, static_cast<std::size_t>(got));
-}
-
-// Both ends of a new pipe, closed on exec.
-struct Pipe {
-  common::UniqueFd read;
-  common::UniqueFd write;
-};
-
-Pipe make_pipe() {
-  int ends[2];
-  if (::pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  return {common::UniqueFd(ends[0]), common::UniqueFd(ends[1])};
 }
 
 }  // namespace

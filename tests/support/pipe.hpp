@@ -1,0 +1,28 @@
+#pragma once
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+#include "common/unique_fd.hpp"
+
+namespace test_support {
+
+// Both ends of a pipe, each closed on exec and when dropped.
+struct Pipe {
+  common::UniqueFd read;
+  common::UniqueFd write;
+};
+
+// Throws std::runtime_error when the pipe cannot be made.
+[[nodiscard]] inline Pipe make_pipe() {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+  return {common::UniqueFd(ends[0]), common::UniqueFd(ends[1])};
+}
+
+}  // namespace test_support
