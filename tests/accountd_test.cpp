@@ -1,9 +1,7 @@
 // The development daemon as its clients see it: secrets round-trip and
 // persist, many clients are served at once, and broken clients hurt nobody.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,12 +14,9 @@
 #include "fake_daemon.hpp"
 #include "requests_as_user.hpp"
 #include "run_process.hpp"
-#include "test_command.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/protocol.hpp"
 #include "tavrin_account/secrets.hpp"
-
-extern char** environ;
 
 namespace {
 
@@ -184,33 +179,10 @@ TEST(Accountd, ServesOtherUsersOnlyWhenAllowed) {
       << guarded.log();
 
   // The same stranger, admitted by name.
-  const std::string open_uri = base + "-open";
-  std::vector<std::string> words = test_support::command_words(ACCOUNTD_BIN);
-  words.insert(words.end(), {"--endpoint", open_uri, "--memory", "--allow-uid", "65534"});
-  std::vector<char*> argv;
-  for (auto& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  std::array<int, 2> err{};
-  ASSERT_EQ(::pipe2(err.data(), O_CLOEXEC), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-  pid_t pid = -1;
-  ASSERT_EQ(::posix_spawn(&pid, argv.front(), &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(err[1]);
-  const common::UniqueFd log(err[0]);
-  std::string said;
-  std::array<char, 512> chunk{};
-  ssize_t n = 0;
-  while (said.find("listening on") == std::string::npos && (n = ::read(log.get(), chunk.data(), chunk.size())) > 0) {
-    said.append(chunk.data(), static_cast<std::size_t>(n));
-  }
-  EXPECT_EQ(two_requests_as_stranger(open_uri), "no such secret;no such secret;") << said;
-  ::kill(pid, SIGTERM);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  RunningAccountd open(ACCOUNTD_BIN, std::nullopt, base + "-open", {"--allow-uid", "65534"});
+  ASSERT_TRUE(open.ready()) << open.log();
+  EXPECT_EQ(two_requests_as_stranger(open.uri()), "no such secret;no such secret;") << open.log();
+  EXPECT_EQ(open.stop(SIGTERM), 0);
 }
 
 TEST(Accountd, ListensOnAbstractNamesAndRefusesToStealALiveSocket) {

@@ -20,6 +20,7 @@
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/endpoint.hpp"
 #include "tavrin_account/protocol.hpp"
+#include "pipe.hpp"
 #include "test_command.hpp"
 #include "unix_socket.hpp"
 
@@ -117,10 +118,9 @@ common::UniqueFd listen_on_fresh_socket(FakeDaemon::Namespace where, std::string
 
 // Writing to the pipe wakes the serving thread wherever it waits.
 void make_stop_pipe(common::UniqueFd& read_end, common::UniqueFd& write_end) {
-  std::array<int, 2> pipe_fds{};
-  if (::pipe2(pipe_fds.data(), O_CLOEXEC) != 0) std::abort();
-  read_end.reset(pipe_fds[0]);
-  write_end.reset(pipe_fds[1]);
+  Pipe stop = make_pipe();
+  read_end = std::move(stop.read);
+  write_end = std::move(stop.write);
 }
 
 }  // namespace
@@ -349,7 +349,8 @@ bool SecretKeepingDaemon::handle(int fd, const std::string& body, std::size_t nu
   return true;
 }
 
-RunningAccountd::RunningAccountd(std::string binary, std::optional<std::string> store, std::string uri) {
+RunningAccountd::RunningAccountd(std::string binary, std::optional<std::string> store, std::string uri,
+                                 const std::vector<std::string>& more_args) {
   directory_ = make_temp_directory("accountd-test");
   if (uri.empty()) {
     socket_path_ = directory_ + "/accountd.sock";
@@ -363,6 +364,7 @@ RunningAccountd::RunningAccountd(std::string binary, std::optional<std::string> 
   } else {
     args.emplace_back("--memory");
   }
+  args.insert(args.end(), more_args.begin(), more_args.end());
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);

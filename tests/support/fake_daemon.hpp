@@ -169,8 +169,9 @@ class SecretKeepingDaemon {
 class RunningAccountd {
  public:
   // `store`: a database path, or nullopt for --memory. `uri`: where to listen;
-  // empty for a fresh path socket.
-  RunningAccountd(std::string binary, std::optional<std::string> store, std::string uri = {});
+  // empty for a fresh path socket. `more_args` follow the others.
+  RunningAccountd(std::string binary, std::optional<std::string> store, std::string uri = {},
+                  const std::vector<std::string>& more_args = {});
   RunningAccountd(const RunningAccountd&) = delete;
   RunningAccountd& operator=(const RunningAccountd&) = delete;
   ~RunningAccountd();

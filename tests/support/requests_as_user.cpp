@@ -1,6 +1,5 @@
 #include "requests_as_user.hpp"
 
-#include <fcntl.h>
 #include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,15 +7,14 @@
 #include <array>
 #include <cstdlib>
 
-#include "common/unique_fd.hpp"
+#include "pipe.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/secrets.hpp"
 
 namespace test_support {
 
 std::string two_requests_as(uid_t uid, const std::string& uri, const common::Uuid& user) {
-  std::array<int, 2> report{};
-  if (::pipe2(report.data(), O_CLOEXEC) != 0) std::abort();
+  Pipe report = make_pipe();
   const pid_t pid = ::fork();
   if (pid < 0) std::abort();
   if (pid == 0) {
@@ -31,15 +29,16 @@ std::string two_requests_as(uid_t uid, const std::string& uri, const common::Uui
         outcome += (secret ? std::string("found") : secret.error().display()) + ";";
       }
     }
-    (void)!::write(report[1], outcome.data(), outcome.size());
+    (void)!::write(report.write.get(), outcome.data(), outcome.size());
     ::_exit(0);
   }
-  ::close(report[1]);
-  const common::UniqueFd from_child(report[0]);
+  report.write.reset();
   std::string outcome;
   std::array<char, 256> chunk{};
   ssize_t n = 0;
-  while ((n = ::read(from_child.get(), chunk.data(), chunk.size())) > 0) outcome.append(chunk.data(), static_cast<std::size_t>(n));
+  while ((n = ::read(report.read.get(), chunk.data(), chunk.size())) > 0) {
+    outcome.append(chunk.data(), static_cast<std::size_t>(n));
+  }
   ::waitpid(pid, nullptr, 0);
   return outcome;
 }

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "pipe.hpp"
 #include "requests_as_user.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/secrets.hpp"
@@ -32,10 +33,9 @@ class ServerThread {
     auto listener = Listener::open(*tavrin_account::parse_endpoint_uri(uri_));
     auto store = SecretStore::open_in_memory();
     if (!listener || !store) std::abort();
-    std::array<int, 2> stop{};
-    if (::pipe2(stop.data(), O_CLOEXEC) != 0) std::abort();
-    stop_read_.reset(stop[0]);
-    stop_write_.reset(stop[1]);
+    test_support::Pipe stop = test_support::make_pipe();
+    stop_read_ = std::move(stop.read);
+    stop_write_ = std::move(stop.write);
     thread_ = std::thread([this, listener = std::move(*listener), store = std::move(*store),
                            settings = std::move(settings)]() mutable {
       const std::function<void(std::string_view)> log = [this](std::string_view line) {
