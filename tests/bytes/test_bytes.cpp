@@ -20,6 +20,7 @@ std::string to_hex(std::span<const std::uint8_t> bytes) {
 }
 
 std::vector<std::uint8_t> from_hex(std::string_view hex) {
+  if (hex.empty()) return {};  // libsodium wants somewhere to write, even nothing
   std::vector<std::uint8_t> bytes(hex.size() / 2);
   std::size_t length = 0;
   if (hex.size() % 2 != 0 ||
