@@ -30,7 +30,7 @@ constexpr std::string_view kCipher15 =
     "8cb08e48590dbb3da7b08b1056828838c5f61e6393ba7a0abcc9f662898015ad";
 
 // The cipher's bytes are what stored envelopes hold, so they are pinned: the
-// AES-256 cases without additional data from the GCM specification's test
+// AES-256 cases without additional data from NIST's published GCM test
 // set, and (tags from python3-cryptography) a message ending inside a block
 // and one long enough for the wide, many-blocks-at-once code paths.
 TEST(AesGcm, SealsAndOpensKnownAnswers) {
