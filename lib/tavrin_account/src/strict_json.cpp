@@ -297,6 +297,8 @@ bool RecordReader::begin_field() {
 }
 
 bool RecordReader::end_field() {
+  // Called only while a field's value is being read.
+  if (!field_) std::abort();
   fields_[*field_] = tree_.take();
   field_.reset();
   return true;
@@ -366,7 +368,11 @@ std::expected<std::vector<json>, std::string> RecordReader::take() {
   if (!closed_) std::abort();
   std::vector<json> fields;
   fields.reserve(fields_.size());
-  for (auto& field : fields_) fields.push_back(std::move(*field));
+  for (auto& field : fields_) {
+    // Closing checked that every field is there.
+    if (!field) std::abort();
+    fields.push_back(std::move(*field));
+  }
   return fields;
 }
 

@@ -112,8 +112,8 @@ std::expected<void, AnyError> change_password(const common::Uuid& user, std::spa
     // envelope: the protocol cannot delete a secret, and the key in it guards
     // nothing yet. After a reply that could not be read nothing more is
     // sent; the connection refuses anyway once it is out of step.
-    if (current->has_value() && refused_by_daemon(*connection)) {
-      Secret restored = std::move(**current);
+    if (std::optional<Secret>& previous = *current; previous.has_value() && refused_by_daemon(*connection)) {
+      Secret restored = std::move(*previous);
       restored.name = std::string(MASTER_KEY_SECRET_NAME);
       (void)tavrin_account::set_secret(*connection, user, restored);
     }
