@@ -9,15 +9,17 @@
 #include <string_view>
 #include <vector>
 
-#include "auth_password/backend/aes_256_gcm.hpp"
-#include "auth_password/backend/argon2.hpp"
-#include "auth_password/backend/envelope.hpp"
-#include "auth_password/backend/password_hash.hpp"
+#include "password_backend/aes_256_gcm.hpp"
+#include "password_backend/argon2.hpp"
+#include "password_backend/argon2_seams.hpp"
+#include "password_backend/envelope.hpp"
+#include "password_backend/password_hash.hpp"
+#include "password_backend/password_hash_seams.hpp"
 #include "test_bytes.hpp"
 
 namespace {
 
-using namespace auth_password::backend;
+using namespace password_backend;
 using test_support::bytes_of;
 
 constexpr std::string_view kPassword = "correct horse battery staple";

@@ -3,10 +3,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "auth_password/backend/envelope.hpp"
+#include "password_backend/envelope.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace auth_password::backend;
+  using namespace password_backend;
   // The first byte picks the password, so a corpus entry can carry an
   // envelope that really opens.
   const std::uint8_t password[] = {'p', 'w', size > 0 ? data[0] : std::uint8_t{0}};

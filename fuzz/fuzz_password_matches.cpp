@@ -6,10 +6,11 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "auth_password/backend/password_hash.hpp"
+#include "password_backend/password_hash.hpp"
+#include "password_backend/password_hash_seams.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace auth_password::backend;
+  using namespace password_backend;
   constexpr StoredHashBound tiny{.max_memory_kib = 64, .max_memory_passes = 128};
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const std::size_t split = input.find('\0');

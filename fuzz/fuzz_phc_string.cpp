@@ -3,11 +3,11 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "auth_password/backend/phc_string.hpp"
+#include "password_backend/phc_string.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using auth_password::backend::format_phc_string;
-  using auth_password::backend::parse_phc_string;
+  using password_backend::format_phc_string;
+  using password_backend::parse_phc_string;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const auto parsed = parse_phc_string(text);
   if (parsed) {

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "account_endpoint.hpp"
-#include "auth_password/backend/envelope.hpp"
-#include "auth_password/backend/operations.hpp"
-#include "auth_password/backend/password_hash.hpp"
+#include "password_backend/envelope.hpp"
+#include "password_backend/operations.hpp"
+#include "password_backend/password_hash.hpp"
 #include "fake_daemon.hpp"
 #include "master_key.hpp"
 #include "tavrin_account/connection.hpp"
@@ -25,11 +25,11 @@
 
 namespace {
 
-using auth_password::backend::change_password;
-using auth_password::backend::check_password;
-using auth_password::backend::envelope_key;
-using auth_password::backend::MASTER_KEY_SECRET_NAME;
-using auth_password::backend::PASSWORD_SECRET_NAME;
+using password_backend::change_password;
+using password_backend::check_password;
+using password_backend::envelope_key;
+using password_backend::MASTER_KEY_SECRET_NAME;
+using password_backend::PASSWORD_SECRET_NAME;
 using tavrin_account::Error;
 using tavrin_account::Secret;
 using tavrin_account::SecurityFlags;
@@ -48,7 +48,7 @@ const std::string kUserText = "2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10";
 const common::Uuid kUser = *common::parse_uuid(kUserText);
 
 std::string hash_of(std::string_view password) {
-  auto hash = auth_password::backend::make_password_hash(bytes_of(password));
+  auto hash = password_backend::make_password_hash(bytes_of(password));
   if (!hash) std::abort();
   return *hash;
 }
@@ -62,7 +62,7 @@ Secret password_secret(std::string_view hash, std::uint32_t flags = kWriteProtec
 }
 
 std::vector<std::uint8_t> sealed(const common::SecretBytes& master_key, std::string_view password) {
-  return auth_password::backend::seal_master_key(envelope_key(bytes_of(password)), master_key.bytes());
+  return password_backend::seal_master_key(envelope_key(bytes_of(password)), master_key.bytes());
 }
 
 Secret master_key_secret(const common::SecretBytes& master_key, std::string_view password) {
@@ -230,8 +230,8 @@ TEST(ChangePassword, WritesTheMasterKeyAndThenTheHashExactlyAsStored) {
     const auto hash = written_data(frames[2], PASSWORD_SECRET_NAME);
     const std::string hash_text(hash.begin(), hash.end());
     EXPECT_TRUE(hash_text.starts_with("$argon2id$v=19$m=19456,t=2,p=1$")) << hash_text;
-    EXPECT_EQ(auth_password::backend::password_matches(hash, bytes_of(new_password)).value_or(false), true);
-    EXPECT_EQ(auth_password::backend::password_matches(hash, bytes_of(c.old_password)).value_or(true), false);
+    EXPECT_EQ(password_backend::password_matches(hash, bytes_of(new_password)).value_or(false), true);
+    EXPECT_EQ(password_backend::password_matches(hash, bytes_of(c.old_password)).value_or(true), false);
   }
 }
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "account_endpoint.hpp"
-#include "auth_password/backend/envelope.hpp"
-#include "auth_password/backend/operations.hpp"
+#include "password_backend/envelope.hpp"
+#include "password_backend/operations.hpp"
 #include "common/unique_fd.hpp"
 #include "dialogue_bytes.hpp"
 #include "fake_daemon.hpp"
@@ -54,13 +54,13 @@ common::Uuid user_number(std::uint8_t n) {
 
 void set_password(const std::string& uri, const common::Uuid& user, std::string_view password) {
   const Endpoint endpoint(uri);
-  const auto changed = auth_password::backend::change_password(user, {}, bytes_of(password));
+  const auto changed = password_backend::change_password(user, {}, bytes_of(password));
   ASSERT_TRUE(changed.has_value()) << changed.error().display();
 }
 
 bool password_accepted(const std::string& uri, const common::Uuid& user, std::string_view password) {
   const Endpoint endpoint(uri);
-  return auth_password::backend::check_password(user, bytes_of(password)).value_or(false);
+  return password_backend::check_password(user, bytes_of(password)).value_or(false);
 }
 
 // What one request for an entry leaves on the terminal: the prompt, then the

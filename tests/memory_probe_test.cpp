@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "auth_password/backend/envelope.hpp"
-#include "auth_password/backend/operations.hpp"
+#include "password_backend/envelope.hpp"
+#include "password_backend/operations.hpp"
 #include "fake_daemon.hpp"
 #include "master_key.hpp"
 #include "pty_session.hpp"
@@ -49,7 +49,7 @@ struct Pattern {
 // The typed password and the envelope key made from it.
 std::vector<Pattern> password_patterns(const std::string& name, std::string_view password) {
   return {{name + "_password", to_hex(bytes_of(password))},
-          {name + "_envelope_key", to_hex(auth_password::backend::envelope_key(bytes_of(password)).bytes())}};
+          {name + "_envelope_key", to_hex(password_backend::envelope_key(bytes_of(password)).bytes())}};
 }
 
 std::string pattern_variable(const std::vector<Pattern>& patterns) {
@@ -133,7 +133,7 @@ TEST_F(MemoryProbe, NoPasswordEnvelopeKeyOrMasterKeyOutlivesAnOperation) {
   ASSERT_EQ(first.exit_status, 0) << test_support::visible(first.transcript);
   EXPECT_TRUE(clean(first.report)) << first.report;
   const auto key = stored_master_key(daemon.uri(), kUser, kFirst);
-  ASSERT_EQ(key.size(), auth_password::backend::MASTER_KEY_BYTES);
+  ASSERT_EQ(key.size(), password_backend::MASTER_KEY_BYTES);
   const Pattern master{"master_key", to_hex(key)};
 
   struct Case {

@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "account_endpoint.hpp"
-#include "auth_password/backend/envelope.hpp"
-#include "auth_password/backend/operations.hpp"
-#include "auth_password/backend/password_hash.hpp"
+#include "password_backend/envelope.hpp"
+#include "password_backend/operations.hpp"
+#include "password_backend/password_hash.hpp"
 #include "dialogue_bytes.hpp"
 #include "fake_daemon.hpp"
 #include "master_key.hpp"
@@ -34,8 +34,8 @@
 
 namespace {
 
-using auth_password::backend::MASTER_KEY_SECRET_NAME;
-using auth_password::backend::PASSWORD_SECRET_NAME;
+using password_backend::MASTER_KEY_SECRET_NAME;
+using password_backend::PASSWORD_SECRET_NAME;
 using tavrin_account::Secret;
 using test_support::asked;
 using test_support::bytes_of;
@@ -103,10 +103,10 @@ std::vector<std::uint8_t> bytes_of_key(const common::SecretBytes& key) {
 // it, stored with times and a flag this program never writes itself, so a
 // write-back shows whether it kept them.
 std::vector<Secret> existing_user() {
-  static const std::string hash = *auth_password::backend::make_password_hash(bytes_of(kOld));
+  static const std::string hash = *password_backend::make_password_hash(bytes_of(kOld));
   const auto key = the_master_key();
   static const auto envelope =
-      auth_password::backend::seal_master_key(auth_password::backend::envelope_key(bytes_of(kOld)), key.bytes());
+      password_backend::seal_master_key(password_backend::envelope_key(bytes_of(kOld)), key.bytes());
   return {
       Secret{std::string(PASSWORD_SECRET_NAME),
              {hash.begin(), hash.end()},
@@ -124,7 +124,7 @@ std::vector<Secret> existing_user() {
 Opens hash_answers(const std::optional<Secret>& secret) {
   if (!secret) return Opens::Absent;
   for (const auto& [password, opens] : {std::pair{kOld, Opens::Old}, std::pair{kNew, Opens::New}}) {
-    if (auth_password::backend::password_matches(secret->data, bytes_of(password)).value_or(false)) return opens;
+    if (password_backend::password_matches(secret->data, bytes_of(password)).value_or(false)) return opens;
   }
   return Opens::Neither;
 }

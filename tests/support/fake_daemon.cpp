@@ -17,10 +17,11 @@
 #include <future>
 #include <span>
 
+#include "daemon_protocol.hpp"
+#include "pipe.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/endpoint.hpp"
 #include "tavrin_account/protocol.hpp"
-#include "pipe.hpp"
 #include "test_command.hpp"
 #include "unix_socket.hpp"
 
@@ -41,7 +42,7 @@ std::string frame_of(std::string_view body) {
 
 std::string response_body(bool success, const nlohmann::json& value) {
   std::vector<std::uint8_t> body;
-  if (!tavrin_account::write_response(body, success, value)) std::abort();
+  if (!accountd::write_response(body, success, value)) std::abort();
   return {body.begin(), body.end()};
 }
 
@@ -165,7 +166,7 @@ FakeScript& FakeScript::answer_secret(const tavrin_account::Secret& secret) {
 }
 
 FakeScript& FakeScript::answer_error(const tavrin_account::Error& error) {
-  return answer(response_body(false, tavrin_account::error_to_json(error)));
+  return answer(response_body(false, accountd::error_to_json(error)));
 }
 
 FakeScript& FakeScript::announce_oversize_reply() {
@@ -307,7 +308,7 @@ bool SecretKeepingDaemon::handle(int fd, const std::string& body, std::size_t nu
     }
   }
   const Fault fault = planned ? plan_.fault : Fault::None;
-  const auto refusal = tavrin_account::error_to_json(tavrin_account::Error::permission_denied());
+  const auto refusal = accountd::error_to_json(tavrin_account::Error::permission_denied());
   if (fault == Fault::Close) return false;
   if (fault == Fault::Garbage) {
     send_all(fd, frame_of("garbage"));
@@ -320,25 +321,25 @@ bool SecretKeepingDaemon::handle(int fd, const std::string& body, std::size_t nu
 
   std::string reply;
   const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(body.data()), body.size());
-  const auto request = tavrin_account::decode_request(bytes);
+  const auto request = accountd::decode_request(bytes);
   if (!request) std::abort();  // the client under test sends only well-formed requests
   if (request->method == tavrin_account::GET_SECRET_METHOD) {
-    const auto params = tavrin_account::get_secret_params_from_json(request->params);
+    const auto params = accountd::get_secret_params(request->params);
     if (!params) std::abort();
     const std::lock_guard lock(mutex_);
     const auto found = secrets_.find(params->name);
     reply = found == secrets_.end()
-                ? response_body(false, tavrin_account::error_to_json(tavrin_account::Error::no_such_secret()))
+                ? response_body(false, accountd::error_to_json(tavrin_account::Error::no_such_secret()))
                 : response_body(true, tavrin_account::secret_to_json(found->second));
   } else if (request->method == tavrin_account::SET_SECRET_METHOD) {
-    auto params = tavrin_account::set_secret_params_from_json(request->params);
+    auto params = accountd::set_secret_params(request->params);
     if (!params) std::abort();
     const std::lock_guard lock(mutex_);
     secrets_.insert_or_assign(params->secret.name, std::move(params->secret));
     reply = response_body(true, nullptr);
   } else {
     reply =
-        response_body(false, tavrin_account::error_to_json(tavrin_account::Error::not_implemented(request->method)));
+        response_body(false, accountd::error_to_json(tavrin_account::Error::not_implemented(request->method)));
   }
 
   if (fault == Fault::AppliedThenClose) return false;

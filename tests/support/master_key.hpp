@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "auth_password/backend/envelope.hpp"
+#include "password_backend/envelope.hpp"
 #include "common/uuid.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/secrets.hpp"
@@ -21,7 +21,7 @@ namespace test_support {
 // open it.
 [[nodiscard]] inline std::optional<std::vector<std::uint8_t>> opened_master_key(std::span<const std::uint8_t> envelope,
                                                                                 std::string_view password) {
-  const auto key = auth_password::backend::open_master_key(auth_password::backend::envelope_key(bytes_of(password)),
+  const auto key = password_backend::open_master_key(password_backend::envelope_key(bytes_of(password)),
                                                            envelope);
   if (!key) return std::nullopt;
   return std::vector<std::uint8_t>(key->bytes().begin(), key->bytes().end());
@@ -33,7 +33,7 @@ namespace test_support {
                                                                  std::string_view password) {
   auto connection = tavrin_account::connect_to_endpoint(uri);
   if (!connection) return {};
-  const auto envelope = tavrin_account::get_secret(*connection, user, auth_password::backend::MASTER_KEY_SECRET_NAME);
+  const auto envelope = tavrin_account::get_secret(*connection, user, password_backend::MASTER_KEY_SECRET_NAME);
   if (!envelope) return {};
   return opened_master_key(envelope->data, password).value_or(std::vector<std::uint8_t>{});
 }

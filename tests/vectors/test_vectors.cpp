@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 
-namespace auth_password::backend::testing {
+namespace password_backend::test_vectors {
 
 std::vector<std::vector<std::string>> read_vectors(std::string_view file_name) {
   std::ifstream in(std::string(TEST_VECTORS_DIR) + "/" + std::string(file_name));
@@ -22,4 +22,4 @@ std::vector<std::vector<std::string>> read_vectors(std::string_view file_name) {
   return rows;
 }
 
-}  // namespace auth_password::backend::testing
+}  // namespace password_backend::test_vectors

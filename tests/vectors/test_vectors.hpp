@@ -4,9 +4,9 @@
 #include <string_view>
 #include <vector>
 
-namespace auth_password::backend::testing {
+namespace password_backend::test_vectors {
 
 // The tab-separated lines of a file in tests/vectors/, comments and blank lines skipped.
 [[nodiscard]] std::vector<std::vector<std::string>> read_vectors(std::string_view file_name);
 
-}  // namespace auth_password::backend::testing
+}  // namespace password_backend::test_vectors

@@ -1,5 +1,7 @@
 #include "tavrin_account/error.hpp"
 
+#include <algorithm>
+
 #include "common/quote.hpp"
 
 namespace tavrin_account {
@@ -25,6 +27,10 @@ constexpr std::array<KindInfo, Error::KIND_COUNT> kKinds = {{
     {"AlreadyExists", "already exists", false},
     {"Internal", "", true},
 }};
+static_assert(static_cast<std::size_t>(Error::Kind::Internal) + 1 == Error::KIND_COUNT, "a kind without a count");
+static_assert(std::ranges::none_of(kKinds, [](const KindInfo& kind) { return kind.name.empty(); }),
+              "a kind without a row");
+static_assert(kKinds[static_cast<std::size_t>(Error::Kind::Internal)].name == "Internal", "rows out of order");
 
 const KindInfo& info(Error::Kind kind) noexcept { return kKinds.at(static_cast<std::size_t>(kind)); }
 

@@ -3,13 +3,14 @@
 #include "common/any_error.hpp"
 #include "tavrin_account/error.hpp"
 #include "tavrin_account/protocol.hpp"
+#include "test_bytes.hpp"
 
 namespace tavrin_account {
 namespace {
 
-using json = nlohmann::json;
+using test_support::bytes_of;
 
-TEST(Error, EveryCaseHasItsDisplayDebugAndWireForms) {
+TEST(Error, EveryCaseHasItsDisplayAndDebugFormsAndIsReadFromItsWireForm) {
   struct Case {
     Error error;
     std::string display;
@@ -40,10 +41,11 @@ TEST(Error, EveryCaseHasItsDisplayDebugAndWireForms) {
     EXPECT_EQ(static_cast<std::size_t>(c.error.kind()), i);
     EXPECT_EQ(c.error.display(), c.display);
     EXPECT_EQ(c.error.debug(), c.debug);
-    EXPECT_EQ(error_to_json(c.error).dump(), c.wire);
-    const auto back = error_from_json(json::parse(c.wire));
-    ASSERT_TRUE(back.has_value()) << back.error();
-    EXPECT_EQ(*back, c.error);
+    const auto read = value_from_reply(bytes_of(R"({"success":false,"value":)" + c.wire + "}"));
+    ASSERT_FALSE(read.has_value());
+    EXPECT_EQ(read.error(), c.error);
+    EXPECT_TRUE(read.error().sent_by_daemon());
+    EXPECT_FALSE(c.error.sent_by_daemon());
     const common::AnyError carried(c.error);
     EXPECT_EQ(carried.debug(), c.debug);
   }
@@ -73,12 +75,13 @@ TEST(Error, DecodingAcceptsOnlyTheTwoWireForms) {
       {R"({"NoSuchUser":"x"})", "invalid type: string \"x\", expected unit"},
   };
   for (const auto& c : cases) {
-    const auto decoded = error_from_json(json::parse(c.wire));
+    const auto decoded = value_from_reply(bytes_of(R"({"success":false,"value":)" + c.wire + "}"));
+    ASSERT_FALSE(decoded.has_value()) << c.wire;
+    EXPECT_TRUE(decoded.error().sent_by_daemon()) << c.wire;
     if (c.expected.empty()) {
-      EXPECT_TRUE(decoded.has_value()) << c.wire;
+      EXPECT_NE(decoded.error().kind(), Error::Kind::InvalidParams) << c.wire;
     } else {
-      ASSERT_FALSE(decoded.has_value()) << c.wire;
-      EXPECT_EQ(decoded.error(), c.expected) << c.wire;
+      EXPECT_EQ(decoded.error(), Error::invalid_params(c.expected)) << c.wire;
     }
   }
 }

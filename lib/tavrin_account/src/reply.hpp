@@ -10,11 +10,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "strict_json.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/error.hpp"
+#include "tavrin_account/strict_json.hpp"
 
-namespace tavrin_account::detail {
+namespace tavrin_account::reply {
 
 // Writes the request into the connection's buffer and leaves the reply body
 // there in its place.
@@ -23,6 +23,7 @@ namespace tavrin_account::detail {
 
 // Reads a reply body. On a success reply `result` has read the value, and the
 // caller asks it what it found; a failure reply gives the daemon's error.
-[[nodiscard]] std::expected<void, Error> read_reply(std::span<const std::uint8_t> body, ValueReader& result);
+[[nodiscard]] std::expected<void, Error> read_reply(std::span<const std::uint8_t> body,
+                                                    strict_json::ValueReader& result);
 
-}  // namespace tavrin_account::detail
+}  // namespace tavrin_account::reply

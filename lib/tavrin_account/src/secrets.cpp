@@ -1,14 +1,14 @@
 #include "tavrin_account/secrets.hpp"
 
 #include "reply.hpp"
-#include "strict_json.hpp"
+#include "tavrin_account/strict_json.hpp"
 #include "tavrin_account/protocol.hpp"
 
 namespace tavrin_account {
 
 std::expected<Secret, Error> get_secret(AccountConnection& connection, const common::Uuid& user,
                                         std::string_view name) {
-  if (auto exchanged = detail::exchange_request(
+  if (auto exchanged = reply::exchange_request(
           connection, GET_SECRET_METHOD,
           get_secret_params_to_json(GetSecretParams{.user = user, .name = std::string(name)}));
       !exchanged) {
@@ -21,7 +21,7 @@ std::expected<void, Error> set_secret(AccountConnection& connection, const commo
   auto value = call_method(connection, SET_SECRET_METHOD,
                            nlohmann::json::object({{"secret", secret_to_json(secret)}, {"user", user.hyphenated()}}));
   if (!value) return std::unexpected(std::move(value).error());
-  if (!value->is_null()) return std::unexpected(Error::communication(detail::invalid_type(*value, "unit")));
+  if (!value->is_null()) return std::unexpected(Error::communication(strict_json::invalid_type(*value, "unit")));
   return {};
 }
 

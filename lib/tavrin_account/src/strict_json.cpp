@@ -1,4 +1,4 @@
-#include "strict_json.hpp"
+#include "tavrin_account/strict_json.hpp"
 
 #include <algorithm>
 #include <array>
@@ -8,7 +8,7 @@
 
 #include "common/quote.hpp"
 
-namespace tavrin_account::detail {
+namespace tavrin_account::strict_json {
 namespace {
 
 using json = nlohmann::json;
@@ -120,7 +120,9 @@ class MessageReader {
     number_ = true;
     return scalar(std::move(value));
   }
-  bool forwarded(bool accepted) { return accepted || fail(second_.error()); }
+  // After an event went to the second field's reader: its failure is the
+  // message's.
+  bool forwarded() { return !second_.failed() || fail(second_.error()); }
   [[nodiscard]] std::string expected_struct() const { return "struct " + std::string(shape_.struct_name); }
   [[nodiscard]] std::string_view first_kind() const {
     return shape_.first_kind == MessageShape::FirstKind::Boolean ? "a boolean" : "a string";
@@ -161,7 +163,10 @@ class MessageReader {
 
 bool MessageReader::key(std::string& name) {
   number_ = false;
-  if (second_depth_ != 0) return forwarded(second_.key(name));
+  if (second_depth_ != 0) {
+    second_.key(name);
+    return forwarded();
+  }
   if (skip_depth_ != 0) return true;
   if (name == shape_.first_field) {
     if (seen_first_) return fail("duplicate field `" + name + "`");
@@ -185,11 +190,17 @@ bool MessageReader::store_first(json value) {
 
 bool MessageReader::scalar(json value) {
   if (depth_ == 0) return fail(invalid_type(value, expected_struct()));
-  if (second_depth_ != 0) return forwarded(second_.scalar(std::move(value)));
+  if (second_depth_ != 0) {
+    second_.scalar(std::move(value));
+    return forwarded();
+  }
   if (skip_depth_ != 0) return true;
   switch (field_of_next_value()) {
     case Field::First: return store_first(std::move(value));
-    case Field::Second: seen_second_ = true; return forwarded(second_.scalar(std::move(value)));
+    case Field::Second:
+      seen_second_ = true;
+      second_.scalar(std::move(value));
+      return forwarded();
     case Field::Extra: return fail("trailing characters");
     case Field::Skip:
     case Field::None: return true;
@@ -204,11 +215,17 @@ bool MessageReader::open(bool object) {
     root_ = object ? Root::Object : Root::Array;
     return true;
   }
-  if (second_depth_ != 0) return forwarded(second_.open(object));
+  if (second_depth_ != 0) {
+    second_.open(object);
+    return forwarded();
+  }
   if (skip_depth_ != 0) return true;
   switch (field_of_next_value()) {
     case Field::First: return fail(invalid_type(object ? json::object() : json::array(), first_kind()));
-    case Field::Second: second_depth_ = depth_; return forwarded(second_.open(object));
+    case Field::Second:
+      second_depth_ = depth_;
+      second_.open(object);
+      return forwarded();
     case Field::Extra: return fail("trailing characters");
     case Field::Skip:
     case Field::None: skip_depth_ = depth_; return true;
@@ -224,7 +241,8 @@ bool MessageReader::close() {
       second_depth_ = 0;
       seen_second_ = true;
     }
-    return forwarded(second_.close());
+    second_.close();
+    return forwarded();
   }
   if (skip_depth_ != 0) {
     if (closing == skip_depth_) skip_depth_ = 0;
@@ -245,28 +263,19 @@ bool MessageReader::close() {
 
 }  // namespace
 
-bool TreeReader::scalar(json value) {
-  (void)place(std::move(value));
-  return true;
-}
+void TreeReader::scalar(json value) { (void)place(std::move(value)); }
 
-bool TreeReader::open(bool object) {
-  open_.push_back(place(object ? json::object() : json::array()));
-  return true;
-}
+void TreeReader::open(bool object) { open_.push_back(place(object ? json::object() : json::array())); }
 
-bool TreeReader::key(std::string& name) {
+void TreeReader::key(std::string& name) {
   if (repeated_ == RepeatedKeys::Refuse && open_.back()->get_ref<const json::object_t&>().contains(name)) {
-    return fail("duplicate key `" + name + "`");
+    fail("duplicate key `" + name + "`");
+    return;
   }
   pending_key_ = std::move(name);
-  return true;
 }
 
-bool TreeReader::close() {
-  open_.pop_back();
-  return true;
-}
+void TreeReader::close() { open_.pop_back(); }
 
 json* TreeReader::place(json value) {
   if (open_.empty()) {
@@ -286,80 +295,84 @@ json* TreeReader::place(json value) {
 RecordReader::RecordReader(std::string_view struct_name, std::span<const std::string_view> fields)
     : struct_name_(struct_name), names_(fields), fields_(fields.size()) {}
 
-bool RecordReader::begin_field() {
+void RecordReader::begin_field() {
   if (object_) {
     field_ = std::exchange(next_field_, std::nullopt);
   } else {
     const std::size_t index = elements_++;
     field_ = index < names_.size() ? std::optional(index) : std::nullopt;
   }
-  return true;
 }
 
-bool RecordReader::end_field() {
+void RecordReader::end_field() {
   // Called only while a field's value is being read.
   if (!field_) std::abort();
   fields_[*field_] = tree_.take();
   field_.reset();
-  return true;
 }
 
-bool RecordReader::scalar(json value) {
-  if (depth_ == 0) return fail(invalid_type(value, "struct " + std::string(struct_name_)));
-  if (depth_ == 1) (void)begin_field();
-  if (!field_) return true;
-  (void)tree_.scalar(std::move(value));
-  return depth_ == 1 ? end_field() : true;
+void RecordReader::scalar(json value) {
+  if (depth_ == 0) {
+    fail(invalid_type(value, "struct " + std::string(struct_name_)));
+    return;
+  }
+  if (depth_ == 1) begin_field();
+  if (!field_) return;
+  tree_.scalar(std::move(value));
+  if (depth_ == 1) end_field();
 }
 
-bool RecordReader::open(bool object) {
+void RecordReader::open(bool object) {
   if (depth_ == 0) {
     object_ = object;
     depth_ = 1;
-    return true;
+    return;
   }
-  if (depth_ == 1) (void)begin_field();
+  if (depth_ == 1) begin_field();
   ++depth_;
-  if (field_) (void)tree_.open(object);
-  return true;
+  if (field_) tree_.open(object);
 }
 
-bool RecordReader::key(std::string& name) {
+void RecordReader::key(std::string& name) {
   if (depth_ != 1) {
-    if (field_) (void)tree_.key(name);
-    return true;
+    if (field_) tree_.key(name);
+    return;
   }
   next_field_.reset();
   for (std::size_t i = 0; i < names_.size(); ++i) {
     if (name != names_[i]) continue;
-    if (fields_[i]) return fail("duplicate field `" + name + "`");
+    if (fields_[i]) {
+      fail("duplicate field `" + name + "`");
+      return;
+    }
     next_field_ = i;
   }
-  return true;
 }
 
-bool RecordReader::close() {
+void RecordReader::close() {
   if (--depth_ != 0) {
-    if (!field_) return true;
-    (void)tree_.close();
-    return depth_ == 1 ? end_field() : true;
+    if (!field_) return;
+    tree_.close();
+    if (depth_ == 1) end_field();
+    return;
   }
   closed_ = true;
   const std::string expected = "struct " + std::string(struct_name_);
   if (!object_) {
     if (elements_ < names_.size()) {
-      return fail("invalid length " + std::to_string(elements_) + ", expected " + expected + " with " +
-                  std::to_string(names_.size()) + " elements");
+      fail("invalid length " + std::to_string(elements_) + ", expected " + expected + " with " +
+           std::to_string(names_.size()) + " elements");
+    } else if (elements_ > names_.size()) {
+      fail("invalid length " + std::to_string(elements_) + ", expected fewer elements in array");
     }
-    if (elements_ > names_.size()) {
-      return fail("invalid length " + std::to_string(elements_) + ", expected fewer elements in array");
-    }
-    return true;
+    return;
   }
   for (std::size_t i = 0; i < names_.size(); ++i) {
-    if (!fields_[i]) return fail("missing field `" + std::string(names_[i]) + "`");
+    if (!fields_[i]) {
+      fail("missing field `" + std::string(names_[i]) + "`");
+      return;
+    }
   }
-  return true;
 }
 
 std::expected<std::vector<json>, std::string> RecordReader::take() {
@@ -376,29 +389,25 @@ std::expected<std::vector<json>, std::string> RecordReader::take() {
   return fields;
 }
 
-bool BothReaders::scalar(json value) {
-  if (!first_.failed()) (void)first_.scalar(value);
-  if (!second_.failed()) (void)second_.scalar(std::move(value));
-  return true;
+void BothReaders::scalar(json value) {
+  if (!first_.failed()) first_.scalar(value);
+  if (!second_.failed()) second_.scalar(std::move(value));
 }
 
-bool BothReaders::open(bool object) {
-  if (!first_.failed()) (void)first_.open(object);
-  if (!second_.failed()) (void)second_.open(object);
-  return true;
+void BothReaders::open(bool object) {
+  if (!first_.failed()) first_.open(object);
+  if (!second_.failed()) second_.open(object);
 }
 
-bool BothReaders::key(std::string& name) {
+void BothReaders::key(std::string& name) {
   std::string copy = name;
-  if (!first_.failed()) (void)first_.key(copy);
-  if (!second_.failed()) (void)second_.key(name);
-  return true;
+  if (!first_.failed()) first_.key(copy);
+  if (!second_.failed()) second_.key(name);
 }
 
-bool BothReaders::close() {
-  if (!first_.failed()) (void)first_.close();
-  if (!second_.failed()) (void)second_.close();
-  return true;
+void BothReaders::close() {
+  if (!first_.failed()) first_.close();
+  if (!second_.failed()) second_.close();
 }
 
 std::expected<json, std::string> read_message(std::span<const std::uint8_t> body, const MessageShape& shape,
@@ -447,4 +456,4 @@ std::string library_message(const char* what) {
   return std::string(text);
 }
 
-}  // namespace tavrin_account::detail
+}  // namespace tavrin_account::strict_json

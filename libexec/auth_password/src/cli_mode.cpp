@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "auth_password/backend/operations.hpp"
+#include "password_backend/operations.hpp"
 #include "common/fd_io.hpp"
 #include "common/quote.hpp"
 #include "prompt/password_prompt.hpp"
@@ -45,7 +45,7 @@ Outcome CliMode::authenticate(ModeArguments arguments) {
     if (!password) return std::unexpected(std::move(password).error());
     // A wrong password, a missing or unusable hash and an unreachable account
     // service must look the same to whoever is typing.
-    const auto matches = backend::check_password(arguments.user_uuid, password->bytes());
+    const auto matches = password_backend::check_password(arguments.user_uuid, password->bytes());
     accepted = matches.has_value() && *matches;
   }
   if (!accepted) refuse("Sorry.\n");
@@ -63,7 +63,7 @@ Outcome CliMode::update(ModeArguments arguments) {
                                              .with_confirmation("Confirm password", "Passwords mismatching"));
     if (!new_password) return std::unexpected(std::move(new_password).error());
 
-    auto changed = backend::change_password(arguments.user_uuid, old_password->bytes(), new_password->bytes(),
+    auto changed = password_backend::change_password(arguments.user_uuid, old_password->bytes(), new_password->bytes(),
                                             hold_termination_signals);
     if (changed) return {};
     failure = "Unable to update user password: " + common::terminal_safe(changed.error().display()) + "\n";

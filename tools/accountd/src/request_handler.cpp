@@ -1,8 +1,8 @@
 #include "request_handler.hpp"
 
 #include "common/quote.hpp"
+#include "daemon_protocol.hpp"
 #include "tavrin_account/connection.hpp"
-#include "tavrin_account/protocol.hpp"
 
 namespace accountd {
 namespace {
@@ -18,12 +18,12 @@ struct Outcome {
 
 Outcome failure(const Error& error) {
   return Outcome{.success = false,
-                 .value = tavrin_account::error_to_json(error),
+                 .value = error_to_json(error),
                  .summary = std::string(tavrin_account::error_kind_name(error.kind()))};
 }
 
 Outcome get_secret(const json& params, SecretStore& store, RequestSummary& summary) {
-  auto decoded = tavrin_account::get_secret_params_from_json(params);
+  auto decoded = get_secret_params(params);
   if (!decoded) return failure(Error::invalid_params(std::move(decoded).error()));
   summary.user = decoded->user.hyphenated();
   summary.name = common::quoted(decoded->name);
@@ -35,7 +35,7 @@ Outcome get_secret(const json& params, SecretStore& store, RequestSummary& summa
 }
 
 Outcome set_secret(const json& params, SecretStore& store, RequestSummary& summary) {
-  auto decoded = tavrin_account::set_secret_params_from_json(params);
+  auto decoded = set_secret_params(params);
   if (!decoded) return failure(Error::invalid_params(std::move(decoded).error()));
   summary.user = decoded->user.hyphenated();
   summary.name = common::quoted(decoded->secret.name);
@@ -46,7 +46,7 @@ Outcome set_secret(const json& params, SecretStore& store, RequestSummary& summa
 }
 
 Outcome dispatch(std::span<const std::uint8_t> body, SecretStore& store, RequestSummary& summary) {
-  auto request = tavrin_account::decode_request(body);
+  auto request = decode_request(body);
   if (!request) return failure(Error::invalid_params(std::move(request).error()));
   summary.method = common::quoted(request->method);
   if (request->method == tavrin_account::GET_SECRET_METHOD) return get_secret(request->params, store, summary);
@@ -61,11 +61,11 @@ RequestSummary handle_request(std::span<const std::uint8_t> body, SecretStore& s
   RequestSummary summary;
   Outcome outcome = dispatch(body, store, summary);
   summary.outcome = std::move(outcome.summary);
-  const auto written = tavrin_account::write_response(reply, outcome.success, outcome.value);
+  const auto written = write_response(reply, outcome.success, outcome.value);
   if (!written || reply.size() > tavrin_account::MAX_MESSAGE_LENGTH) {
     // Only a stored secret that cannot be sent back gets here.
     const Error error = Error::internal(written ? "reply too large" : written.error());
-    (void)tavrin_account::write_response(reply, false, tavrin_account::error_to_json(error));
+    (void)write_response(reply, false, error_to_json(error));
     summary.outcome = "Internal";
   }
   return summary;

@@ -12,9 +12,9 @@
 #include <optional>
 #include <vector>
 
+#include "daemon_protocol.hpp"
 #include "request_handler.hpp"
 #include "tavrin_account/connection.hpp"
-#include "tavrin_account/protocol.hpp"
 
 namespace accountd {
 namespace {
@@ -226,8 +226,8 @@ class Server {
 
  private:
   void write_refusal() {
-    const auto written = tavrin_account::write_response(
-        refusal_, false, tavrin_account::error_to_json(tavrin_account::Error::permission_denied()));
+    const auto written =
+        write_response(refusal_, false, error_to_json(tavrin_account::Error::permission_denied()));
     if (!written) std::abort();  // a fixed reply of a few bytes
   }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -48,16 +49,27 @@ class [[nodiscard]] Error {
   // Empty for the cases that carry no text.
   [[nodiscard]] const std::string& text() const noexcept { return text_; }
 
+  // The same error, marked as the one the daemon sent in a failure reply:
+  // the daemon turned the request down (an error it sent that cannot be read
+  // is marked too). Errors made here because no usable reply came are not.
+  [[nodiscard]] Error from_daemon() && {
+    from_daemon_ = true;
+    return std::move(*this);
+  }
+  [[nodiscard]] bool sent_by_daemon() const noexcept { return from_daemon_; }
+
   [[nodiscard]] std::string display() const;
   [[nodiscard]] std::string debug() const;
 
-  friend bool operator==(const Error&, const Error&) = default;
+  // Equal when they say the same; where an error came from is asked apart.
+  friend bool operator==(const Error& a, const Error& b) { return a.kind_ == b.kind_ && a.text_ == b.text_; }
 
  private:
   explicit Error(Kind kind, std::string text = {}) : kind_(kind), text_(std::move(text)) {}
 
   Kind kind_;
   std::string text_;
+  bool from_daemon_ = false;
 };
 
 // The case's name, as written on the wire.

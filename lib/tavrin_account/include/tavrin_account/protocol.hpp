@@ -11,6 +11,7 @@
 
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/error.hpp"
+#include "tavrin_account/strict_json.hpp"
 
 namespace tavrin_account {
 
@@ -20,40 +21,34 @@ namespace tavrin_account {
                                                                const nlohmann::json& params);
 
 // What a reply body says: the value of a success reply, the error of a failure
-// reply, `Communication` for a body that is no reply, and `InvalidParams` for
-// a failure reply whose error cannot be read.
+// reply (from_daemon() set, `InvalidParams` when the error cannot be read),
+// and `Communication` for a body that is no reply.
 [[nodiscard]] std::expected<nlohmann::json, Error> value_from_reply(std::span<const std::uint8_t> body);
 
-// The wire forms, shared by the client and the development daemon.
-
-struct Request {
-  std::string method;
-  nlohmann::json params;
+// The two messages, as both sides read and write them.
+inline constexpr strict_json::MessageShape REQUEST_SHAPE{
+    .struct_name = "Request",
+    .first_field = "method",
+    .second_field = "params",
+    .first_kind = strict_json::MessageShape::FirstKind::String,
+};
+inline constexpr strict_json::MessageShape RESPONSE_SHAPE{
+    .struct_name = "Response",
+    .first_field = "success",
+    .second_field = "value",
+    .first_kind = strict_json::MessageShape::FirstKind::Boolean,
 };
 
-struct Response {
-  bool success = false;
-  nlohmann::json value;
-};
+// Replaces `out` with the compact message text {"<first field>":<first>,
+// "<second field>":<second>}, every object's members in bytewise key order.
+// Fails only for text that is not UTF-8, and then leaves `out` empty.
+[[nodiscard]] std::expected<void, std::string> write_message(std::vector<std::uint8_t>& out,
+                                                             const strict_json::MessageShape& shape,
+                                                             const nlohmann::json& first,
+                                                             const nlohmann::json& second);
 
-// Replace `out` with the compact request text: "method" first, every object's
-// members in bytewise key order. Fails only for text that is not UTF-8.
+// A request: "method" first, then "params".
 [[nodiscard]] std::expected<void, std::string> write_request(std::vector<std::uint8_t>& out, std::string_view method,
                                                              const nlohmann::json& params);
-[[nodiscard]] std::expected<void, std::string> write_response(std::vector<std::uint8_t>& out, bool success,
-                                                              const nlohmann::json& value);
-
-// Strict readers: one JSON value with only blank, tab, line feed and carriage
-// return around it, no NUL byte, the record's own members once each, nesting
-// below 128 levels. Failures describe the fault and where it lies. A repeated
-// key inside a reply's value keeps its later value; the daemon refuses one
-// anywhere inside a request's params.
-[[nodiscard]] std::expected<Response, std::string> decode_response(std::span<const std::uint8_t> body);
-[[nodiscard]] std::expected<Request, std::string> decode_request(std::span<const std::uint8_t> body);
-
-// An error as carried in a failure reply: its name, or a map of its name to
-// its text (or to null).
-[[nodiscard]] std::expected<Error, std::string> error_from_json(const nlohmann::json& value);
-[[nodiscard]] nlohmann::json error_to_json(const Error& error);
 
 }  // namespace tavrin_account

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <expected>
 #include <span>
@@ -64,14 +65,18 @@ struct SetSecretParams {
 inline constexpr std::string_view GET_SECRET_METHOD = "GetSecret";
 inline constexpr std::string_view SET_SECRET_METHOD = "SetSecret";
 
-// JSON forms. The readers take the object form (members in any order,
-// unknown ones skipped) or the array form (fields in declaration order).
+// The JSON forms as written: objects with their members in bytewise order.
 [[nodiscard]] nlohmann::json secret_to_json(const Secret& secret);
-[[nodiscard]] std::expected<Secret, std::string> secret_from_json(const nlohmann::json& value);
 [[nodiscard]] nlohmann::json get_secret_params_to_json(const GetSecretParams& params);
-[[nodiscard]] std::expected<GetSecretParams, std::string> get_secret_params_from_json(const nlohmann::json& value);
 [[nodiscard]] nlohmann::json set_secret_params_to_json(const SetSecretParams& params);
-[[nodiscard]] std::expected<SetSecretParams, std::string> set_secret_params_from_json(const nlohmann::json& value);
+
+// The Secret record as read by a strict_json::RecordReader (the object form,
+// members in any order and unknown ones skipped, or the array form, fields in
+// declaration order), and the Secret its fields make, each field checked for
+// its own type in declaration order.
+inline constexpr std::array<std::string_view, 5> SECRET_FIELDS = {"name", "data", "security_flags", "creation_time",
+                                                                 "expiration_time"};
+[[nodiscard]] std::expected<Secret, std::string> secret_from_fields(std::span<const nlohmann::json> fields);
 
 // What a GetSecret reply body says, read straight from the body: the secret,
 // the daemon's error, or `Communication` (`InvalidParams` for an unreadable

@@ -21,14 +21,14 @@
 
 #include <nlohmann/json.hpp>
 
-namespace tavrin_account::detail {
+namespace tavrin_account::strict_json {
 
 // Arrays and objects may nest this deep minus one.
 inline constexpr std::size_t MAX_NESTING = 128;
 
 // Takes the events of exactly one JSON value, everything nested in it
-// included. A reader that answers false has failed; its message is kept and
-// it is given no further events.
+// included. A reader that fails keeps its message; whoever feeds it asks
+// failed() after each event and gives it no further events once it has.
 class ValueReader {
  public:
   ValueReader() = default;
@@ -37,19 +37,18 @@ class ValueReader {
   virtual ~ValueReader() = default;
 
   // null, boolean, number or string.
-  virtual bool scalar(nlohmann::json value) = 0;
-  virtual bool open(bool object) = 0;
-  virtual bool key(std::string& name) = 0;
-  virtual bool close() = 0;
+  virtual void scalar(nlohmann::json value) = 0;
+  virtual void open(bool object) = 0;
+  virtual void key(std::string& name) = 0;
+  virtual void close() = 0;
 
   [[nodiscard]] bool failed() const { return failed_; }
   [[nodiscard]] const std::string& error() const { return error_; }
 
  protected:
-  bool fail(std::string message) {
+  void fail(std::string message) {
     error_ = std::move(message);
     failed_ = true;
-    return false;
   }
 
  private:
@@ -64,10 +63,10 @@ class TreeReader final : public ValueReader {
   enum class RepeatedKeys : std::uint8_t { Refuse, KeepLast };
   explicit TreeReader(RepeatedKeys repeated = RepeatedKeys::KeepLast) : repeated_(repeated) {}
 
-  bool scalar(nlohmann::json value) override;
-  bool open(bool object) override;
-  bool key(std::string& name) override;
-  bool close() override;
+  void scalar(nlohmann::json value) override;
+  void open(bool object) override;
+  void key(std::string& name) override;
+  void close() override;
 
   // The value once its events are complete; the reader is then ready for
   // the next one.
@@ -92,17 +91,17 @@ class RecordReader final : public ValueReader {
  public:
   RecordReader(std::string_view struct_name, std::span<const std::string_view> fields);
 
-  bool scalar(nlohmann::json value) override;
-  bool open(bool object) override;
-  bool key(std::string& name) override;
-  bool close() override;
+  void scalar(nlohmann::json value) override;
+  void open(bool object) override;
+  void key(std::string& name) override;
+  void close() override;
 
   // The fields in declaration order, once the record has closed.
   [[nodiscard]] std::expected<std::vector<nlohmann::json>, std::string> take();
 
  private:
-  bool begin_field();
-  bool end_field();
+  void begin_field();
+  void end_field();
 
   std::string_view struct_name_;
   std::span<const std::string_view> names_;
@@ -122,10 +121,10 @@ class BothReaders final : public ValueReader {
  public:
   BothReaders(ValueReader& first, ValueReader& second) : first_(first), second_(second) {}
 
-  bool scalar(nlohmann::json value) override;
-  bool open(bool object) override;
-  bool key(std::string& name) override;
-  bool close() override;
+  void scalar(nlohmann::json value) override;
+  void open(bool object) override;
+  void key(std::string& name) override;
+  void close() override;
 
  private:
   ValueReader& first_;
@@ -157,4 +156,4 @@ struct MessageShape {
 // The library's message without its "[json.exception...] " tag.
 [[nodiscard]] std::string library_message(const char* what);
 
-}  // namespace tavrin_account::detail
+}  // namespace tavrin_account::strict_json

@@ -1,10 +1,10 @@
-#include "auth_password/backend/phc_string.hpp"
+#include "password_backend/phc_string.hpp"
 
 #include <gtest/gtest.h>
 
-#include "auth_password/backend/b64.hpp"
+#include "password_backend/b64.hpp"
 
-namespace auth_password::backend {
+namespace password_backend {
 namespace {
 
 using Reason = PhcParseError::Reason;
@@ -120,4 +120,4 @@ TEST(PhcString, RejectsMalformedTextsWithTheFaultAndItsPosition) {
 }
 
 }  // namespace
-}  // namespace auth_password::backend
+}  // namespace password_backend

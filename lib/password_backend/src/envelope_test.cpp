@@ -1,15 +1,15 @@
-#include "auth_password/backend/envelope.hpp"
+#include "password_backend/envelope.hpp"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "auth_password/backend/aes_256_gcm.hpp"
+#include "password_backend/aes_256_gcm.hpp"
 #include "common/quote.hpp"
 #include "test_bytes.hpp"
 #include "test_vectors.hpp"
 
-namespace auth_password::backend {
+namespace password_backend {
 namespace {
 
 using test_support::bytes_of;
@@ -149,7 +149,7 @@ TEST(Envelope, ZeroBytesAfterTheNameAndEmptyMasterKeys) {
 // Envelopes sealed by python3-cryptography (scripts/make-hash-vectors) open
 // here; the cipher's own known answers are pinned in aes_256_gcm_test.cpp.
 TEST(Envelope, InteroperatesWithIndependentAesGcm) {
-  const auto rows = testing::read_vectors("envelope_vectors.txt");
+  const auto rows = test_vectors::read_vectors("envelope_vectors.txt");
   ASSERT_EQ(rows.size(), 6U);
   for (const auto& row : rows) {
     const auto password = from_hex(row[0]);
@@ -176,4 +176,4 @@ TEST(EnvelopeDeathTest, KeysOfAnotherLengthEndTheProcess) {
 }
 
 }  // namespace
-}  // namespace auth_password::backend
+}  // namespace password_backend

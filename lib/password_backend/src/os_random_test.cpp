@@ -1,11 +1,12 @@
-#include "auth_password/backend/os_random.hpp"
+#include "password_backend/os_random.hpp"
+#include "password_backend/os_random_seams.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
-namespace auth_password::backend {
+namespace password_backend {
 namespace {
 
 TEST(OsRandom, FillsFromTheKernelOrADevice) {
@@ -25,4 +26,4 @@ TEST(OsRandom, FillsFromTheKernelOrADevice) {
 }
 
 }  // namespace
-}  // namespace auth_password::backend
+}  // namespace password_backend

@@ -1,4 +1,5 @@
-#include "auth_password/backend/password_hash.hpp"
+#include "password_backend/password_hash.hpp"
+#include "password_backend/password_hash_seams.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,11 +11,11 @@
 #include <chrono>
 #include <limits>
 
-#include "auth_password/backend/b64.hpp"
+#include "password_backend/b64.hpp"
 #include "test_bytes.hpp"
 #include "test_vectors.hpp"
 
-namespace auth_password::backend {
+namespace password_backend {
 namespace {
 
 using test_support::bytes_of;
@@ -72,7 +73,7 @@ TEST(MakePasswordHash, AFailingRandomSourceIsRngFailure) {
 // Hashes made by python3-argon2, the argon2 tool and libsodium's
 // crypto_pwhash_str (scripts/make-hash-vectors), with right and wrong passwords.
 TEST(PasswordMatches, AgreesWithIndependentImplementations) {
-  const auto rows = testing::read_vectors("hash_vectors.txt");
+  const auto rows = test_vectors::read_vectors("hash_vectors.txt");
   ASSERT_GE(rows.size(), 90U);
   for (const auto& row : rows) {
     ASSERT_EQ(row.size(), 4U);
@@ -243,4 +244,4 @@ TEST(StoredHashBound, AboveTheBoundMatchesNothingWithoutAllocating) {
 }
 
 }  // namespace
-}  // namespace auth_password::backend
+}  // namespace password_backend

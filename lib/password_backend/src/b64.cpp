@@ -1,10 +1,10 @@
-#include "auth_password/backend/b64.hpp"
+#include "password_backend/b64.hpp"
 
 #include <sodium.h>
 
 #include "common/sodium_ready.hpp"
 
-namespace auth_password::backend {
+namespace password_backend {
 
 std::string b64_encode(std::span<const std::uint8_t> bytes) {
   common::ensure_sodium_ready();
@@ -33,4 +33,4 @@ std::optional<std::vector<std::uint8_t>> b64_decode(std::string_view text, std::
   return bytes;
 }
 
-}  // namespace auth_password::backend
+}  // namespace password_backend

@@ -2,7 +2,8 @@
 // AVX-512/AVX2/SSSE3 code at run time but covers only the common case;
 // libargon2's argon2_ctx covers the rest (Argon2d, version 16, several lanes,
 // other salt and output lengths, a secret or associated data).
-#include "auth_password/backend/argon2.hpp"
+#include "password_backend/argon2.hpp"
+#include "password_backend/argon2_seams.hpp"
 
 #include <argon2.h>
 #include <sodium.h>
@@ -13,7 +14,7 @@
 #include "common/sodium_ready.hpp"
 #include "common/quote.hpp"
 
-namespace auth_password::backend {
+namespace password_backend {
 namespace {
 
 bool libsodium_can_compute(const Argon2Job& job, std::size_t output_length) {
@@ -122,4 +123,4 @@ std::expected<void, Argon2Failure> compute_argon2_with(Argon2Engine engine, cons
   return compute_with_libargon2(job, output);
 }
 
-}  // namespace auth_password::backend
+}  // namespace password_backend

@@ -10,7 +10,7 @@
 #include "common/any_error.hpp"
 #include "common/secret_bytes.hpp"
 
-namespace auth_password::backend {
+namespace password_backend {
 
 // A sealed master key: "AES-256-GCM", one zero byte, then the sealed part:
 // the 12-byte nonce, the ciphertext and the 16-byte tag.
@@ -40,4 +40,4 @@ inline constexpr std::size_t MASTER_KEY_BYTES = 32;
 // 32 bytes from libsodium's generator, which the kernel seeds.
 [[nodiscard]] common::SecretBytes new_master_key();
 
-}  // namespace auth_password::backend
+}  // namespace password_backend

@@ -7,7 +7,7 @@
 
 #include "common/secret_bytes.hpp"
 
-namespace auth_password::backend {
+namespace password_backend {
 
 inline constexpr std::size_t AES_256_KEY_BYTES = 32;
 inline constexpr std::size_t GCM_NONCE_BYTES = 12;
@@ -32,4 +32,4 @@ inline constexpr std::size_t GCM_MAX_MESSAGE_BYTES = ((std::size_t{1} << 32) - 2
 [[nodiscard]] bool aes_256_gcm_open(std::span<const std::uint8_t> key, std::span<const std::uint8_t> nonce,
                                     std::span<const std::uint8_t> ciphertext_and_tag, common::SecretBytes& plaintext);
 
-}  // namespace auth_password::backend
+}  // namespace password_backend

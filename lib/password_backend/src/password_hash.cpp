@@ -1,17 +1,18 @@
-#include "auth_password/backend/password_hash.hpp"
+#include "password_backend/password_hash.hpp"
+#include "password_backend/password_hash_seams.hpp"
 
 #include <array>
 #include <optional>
 
-#include "auth_password/backend/argon2.hpp"
-#include "auth_password/backend/os_random.hpp"
-#include "auth_password/backend/phc_string.hpp"
+#include "password_backend/argon2.hpp"
+#include "password_backend/os_random.hpp"
+#include "password_backend/phc_string.hpp"
 #include "common/message_error.hpp"
 #include "common/quote.hpp"
 #include "common/secret_bytes.hpp"
 #include "common/utf8.hpp"
 
-namespace auth_password::backend {
+namespace password_backend {
 namespace {
 
 std::optional<Argon2Variant> variant_named(std::string_view algorithm) {
@@ -105,4 +106,4 @@ std::expected<bool, common::AnyError> password_matches_within(const StoredHashBo
   return recomputation_matches(bound, *stored, *variant, password);
 }
 
-}  // namespace auth_password::backend
+}  // namespace password_backend

@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-namespace auth_password::backend {
+namespace password_backend {
 
 enum class Argon2Variant : std::uint8_t { Argon2d, Argon2i, Argon2id };
 
@@ -35,23 +35,7 @@ struct Argon2Failure {
   [[nodiscard]] std::string debug() const;
 };
 
-enum class Argon2Engine : std::uint8_t {
-  // crypto_pwhash: vectorised, but only Argon2id/Argon2i version 19, one lane,
-  // a 16-byte salt, 16 output bytes or more, no secret and no associated data
-  // (and Argon2i with at least 3 passes).
-  Libsodium,
-  // argon2_ctx, single-threaded: every valid computation.
-  Libargon2,
-};
-
-// Libsodium wherever it can compute the job, libargon2 for everything else.
-[[nodiscard]] Argon2Engine argon2_engine_for(const Argon2Job& job, std::size_t output_length);
-
-// The job on the engine argon2_engine_for chooses.
+// The job on libsodium wherever it can compute it, on libargon2 otherwise.
 [[nodiscard]] std::expected<void, Argon2Failure> compute_argon2(const Argon2Job& job, std::span<std::uint8_t> output);
 
-// The job on the given engine; libsodium refuses what it cannot compute.
-[[nodiscard]] std::expected<void, Argon2Failure> compute_argon2_with(Argon2Engine engine, const Argon2Job& job,
-                                                                     std::span<std::uint8_t> output);
-
-}  // namespace auth_password::backend
+}  // namespace password_backend

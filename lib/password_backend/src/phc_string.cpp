@@ -1,13 +1,13 @@
-#include "auth_password/backend/phc_string.hpp"
+#include "password_backend/phc_string.hpp"
 
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
 
-#include "auth_password/backend/b64.hpp"
+#include "password_backend/b64.hpp"
 #include "common/quote.hpp"
 
-namespace auth_password::backend {
+namespace password_backend {
 namespace {
 
 using Reason = PhcParseError::Reason;
@@ -216,4 +216,4 @@ std::string format_phc_string(const PhcString& phc) {
   return text;
 }
 
-}  // namespace auth_password::backend
+}  // namespace password_backend

@@ -1,19 +1,18 @@
-#include "auth_password/backend/operations.hpp"
+#include "password_backend/operations.hpp"
 
 #include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "auth_password/backend/envelope.hpp"
-#include "auth_password/backend/password_hash.hpp"
+#include "password_backend/envelope.hpp"
+#include "password_backend/password_hash.hpp"
 #include "common/message_error.hpp"
 #include "common/secret_bytes.hpp"
 #include "tavrin_account/connection.hpp"
-#include "tavrin_account/protocol.hpp"
 #include "tavrin_account/secrets.hpp"
 
-namespace auth_password::backend {
+namespace password_backend {
 namespace {
 
 using common::AnyError;
@@ -48,17 +47,6 @@ std::expected<common::SecretBytes, AnyError> obtain_master_key(const std::option
                                                                std::span<const std::uint8_t> old_password) {
   if (!current) return new_master_key();
   return open_master_key(envelope_key(old_password), current->data);
-}
-
-// True when the reply to the last request, still in the connection's buffer,
-// is one the daemon sent to say the request failed. The daemon is relied on
-// to report what it did, so it did not apply that write, and the stream is
-// still in step. A reply that could not be read at all says nothing about
-// what was applied: the write may have been stored.
-bool refused_by_daemon(const AccountConnection& connection) {
-  if (connection.out_of_step()) return false;
-  const auto reply = tavrin_account::decode_response(connection.buffer());
-  return reply.has_value() && !reply->success;
 }
 
 }  // namespace
@@ -108,11 +96,14 @@ std::expected<void, AnyError> change_password(const common::Uuid& user, std::spa
     // still the old one's: no password would do both. When the daemon says it
     // refused the hash, the envelope goes back exactly as it was read, so the
     // old password keeps working; whether that succeeds or not, the refusal
-    // is what the caller is told. A user who had no master key keeps the new
-    // envelope: the protocol cannot delete a secret, and the key in it guards
-    // nothing yet. After a reply that could not be read nothing more is
-    // sent; the connection refuses anyway once it is out of step.
-    if (std::optional<Secret>& previous = *current; previous.has_value() && refused_by_daemon(*connection)) {
+    // is what the caller is told. The daemon is relied on to report what it
+    // did, so a refusal it sent means the hash was not stored and the stream
+    // is still in step. A reply that could not be read says nothing about
+    // what was stored: nothing more is sent, and the connection refuses
+    // anyway once it is out of step. A user who had no master key keeps the
+    // new envelope: the protocol cannot delete a secret, and the key in it
+    // guards nothing yet.
+    if (std::optional<Secret>& previous = *current; previous.has_value() && stored.error().sent_by_daemon()) {
       Secret restored = std::move(*previous);
       restored.name = std::string(MASTER_KEY_SECRET_NAME);
       (void)tavrin_account::set_secret(*connection, user, restored);
@@ -122,4 +113,4 @@ std::expected<void, AnyError> change_password(const common::Uuid& user, std::spa
   return {};
 }
 
-}  // namespace auth_password::backend
+}  // namespace password_backend

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace auth_password::backend {
+namespace password_backend {
 
 // Bounds on every field, far above any real password hash; they keep a
 // corrupted stored string from costing more than a few kilobytes.
@@ -77,4 +77,4 @@ struct PhcParseError {
 // order. A hash without a salt cannot be written and aborts.
 [[nodiscard]] std::string format_phc_string(const PhcString& phc);
 
-}  // namespace auth_password::backend
+}  // namespace password_backend

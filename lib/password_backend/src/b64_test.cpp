@@ -1,4 +1,4 @@
-#include "auth_password/backend/b64.hpp"
+#include "password_backend/b64.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace auth_password::backend {
+namespace password_backend {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -27,4 +27,4 @@ TEST(B64, EncodesWithoutPaddingAndDecodesOnlyCanonicalText) {
 }
 
 }  // namespace
-}  // namespace auth_password::backend
+}  // namespace password_backend

@@ -1,4 +1,4 @@
-#include "auth_password/backend/aes_256_gcm.hpp"
+#include "password_backend/aes_256_gcm.hpp"
 
 #include <gtest/gtest.h>
 #include <sodium.h>
@@ -8,7 +8,7 @@
 #include "common/sodium_ready.hpp"
 #include "test_bytes.hpp"
 
-namespace auth_password::backend {
+namespace password_backend {
 namespace {
 
 using test_support::from_hex;
@@ -114,4 +114,4 @@ TEST(AesGcm, InteroperatesWithLibsodium) {
 }
 
 }  // namespace
-}  // namespace auth_password::backend
+}  // namespace password_backend

@@ -1,4 +1,5 @@
-#include "auth_password/backend/argon2.hpp"
+#include "password_backend/argon2.hpp"
+#include "password_backend/argon2_seams.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +7,7 @@
 
 #include "test_bytes.hpp"
 
-namespace auth_password::backend {
+namespace password_backend {
 namespace {
 
 using test_support::bytes_of;
@@ -116,4 +117,4 @@ TEST(Argon2Engines, RefusalsCarryTheLibraryText) {
 }
 
 }  // namespace
-}  // namespace auth_password::backend
+}  // namespace password_backend

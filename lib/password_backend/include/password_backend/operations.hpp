@@ -8,7 +8,7 @@
 #include "common/any_error.hpp"
 #include "common/uuid.hpp"
 
-namespace auth_password::backend {
+namespace password_backend {
 
 // The two secrets this method keeps for each user.
 inline constexpr std::string_view PASSWORD_SECRET_NAME = "org.norvalex.os.account.auth.password/Password";
@@ -36,4 +36,4 @@ using BeforeFirstWrite = void (*)();
                                                                     std::span<const std::uint8_t> new_password,
                                                                     BeforeFirstWrite before_first_write = nullptr);
 
-}  // namespace auth_password::backend
+}  // namespace password_backend

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace auth_password::backend {
+namespace password_backend {
 
 // The B64 of password-hash strings: the standard Base64 alphabet without
 // "=" padding.
@@ -22,4 +22,4 @@ namespace auth_password::backend {
 // Characters needed to encode n bytes.
 [[nodiscard]] constexpr std::size_t b64_encoded_length(std::size_t n) { return (n * 4 + 2) / 3; }
 
-}  // namespace auth_password::backend
+}  // namespace password_backend

@@ -1,4 +1,4 @@
-#include "auth_password/backend/envelope.hpp"
+#include "password_backend/envelope.hpp"
 
 #include <sodium.h>
 #include <unistd.h>
@@ -7,13 +7,13 @@
 #include <array>
 #include <cstdlib>
 
-#include "auth_password/backend/aes_256_gcm.hpp"
+#include "password_backend/aes_256_gcm.hpp"
 #include "common/sodium_ready.hpp"
 #include "common/fd_io.hpp"
 #include "common/message_error.hpp"
 #include "common/utf8.hpp"
 
-namespace auth_password::backend {
+namespace password_backend {
 namespace {
 
 // A broken invariant that no stored data can reach: say what and stop.
@@ -79,4 +79,4 @@ common::SecretBytes new_master_key() {
   return key;
 }
 
-}  // namespace auth_password::backend
+}  // namespace password_backend

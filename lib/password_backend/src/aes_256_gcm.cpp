@@ -1,4 +1,4 @@
-#include "auth_password/backend/aes_256_gcm.hpp"
+#include "password_backend/aes_256_gcm.hpp"
 
 #include <nettle/gcm.h>
 #include <sodium.h>
@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdlib>
 
-namespace auth_password::backend {
+namespace password_backend {
 namespace {
 
 // The expanded key schedule and the hash subkey are as secret as the key:
@@ -60,4 +60,4 @@ bool aes_256_gcm_open(std::span<const std::uint8_t> key, std::span<const std::ui
   return verified;
 }
 
-}  // namespace auth_password::backend
+}  // namespace password_backend

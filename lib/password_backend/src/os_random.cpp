@@ -1,4 +1,5 @@
-#include "auth_password/backend/os_random.hpp"
+#include "password_backend/os_random.hpp"
+#include "password_backend/os_random_seams.hpp"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -8,7 +9,7 @@
 
 #include "common/unique_fd.hpp"
 
-namespace auth_password::backend {
+namespace password_backend {
 
 std::expected<void, common::IoError> fill_from_random_device(const char* path, std::span<std::uint8_t> out) {
   const common::UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
@@ -43,4 +44,4 @@ std::expected<void, common::IoError> fill_from_os_random(std::span<std::uint8_t>
   return {};
 }
 
-}  // namespace auth_password::backend
+}  // namespace password_backend
