@@ -25,8 +25,8 @@ extern char** environ;
 
 namespace {
 
-const common::Uuid kUser = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
-const std::string kName = "org.norvalex.os.account.auth.password/Password";
+const common::Uuid USER = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
+const std::string NAME = "org.norvalex.os.account.auth.password/Password";
 
 // accountd with an in-memory store, stopped at exit. Its socket file appears
 // only once it accepts connections.
@@ -75,13 +75,13 @@ void BM_GetSecretRoundTrip(benchmark::State& state) {
     return;
   }
   // A PHC string's worth of data, as the password check reads it.
-  const tavrin_account::Secret stored{kName, std::vector<std::uint8_t>(97, 'x'), {0x2}, 0, INT64_MAX};
-  if (!tavrin_account::set_secret(*connection, kUser, stored)) {
+  const tavrin_account::Secret stored{NAME, std::vector<std::uint8_t>(97, 'x'), {0x2}, 0, INT64_MAX};
+  if (!tavrin_account::set_secret(*connection, USER, stored)) {
     state.SkipWithError("SetSecret failed");
     return;
   }
   for (auto _ : state) {
-    auto secret = tavrin_account::get_secret(*connection, kUser, kName);
+    auto secret = tavrin_account::get_secret(*connection, USER, NAME);
     if (!secret) {
       state.SkipWithError("GetSecret failed");
       return;
@@ -99,8 +99,8 @@ BENCHMARK(BM_GetSecretRoundTrip)->Repetitions(9)->ReportAggregatesOnly(true)->Us
 void BM_FirstAnswerBesideIdleConnections(benchmark::State& state) {
   {
     auto writer = tavrin_account::connect_to_endpoint(daemon().uri());
-    const tavrin_account::Secret stored{kName, std::vector<std::uint8_t>(97, 'x'), {0x2}, 0, INT64_MAX};
-    if (!writer || !tavrin_account::set_secret(*writer, kUser, stored)) {
+    const tavrin_account::Secret stored{NAME, std::vector<std::uint8_t>(97, 'x'), {0x2}, 0, INT64_MAX};
+    if (!writer || !tavrin_account::set_secret(*writer, USER, stored)) {
       state.SkipWithError("SetSecret failed");
       return;
     }
@@ -120,7 +120,7 @@ void BM_FirstAnswerBesideIdleConnections(benchmark::State& state) {
       state.SkipWithError(connection.error().display().c_str());
       return;
     }
-    auto secret = tavrin_account::get_secret(*connection, kUser, kName);
+    auto secret = tavrin_account::get_secret(*connection, USER, NAME);
     if (!secret) {
       state.SkipWithError("GetSecret failed");
       return;

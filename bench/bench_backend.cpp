@@ -22,21 +22,21 @@ namespace {
 using namespace password_backend;
 using test_support::bytes_of;
 
-constexpr std::string_view kPassword = "correct horse battery staple";
-const std::vector<std::uint8_t> kSalt(16, 0x42);
+constexpr std::string_view PASSWORD = "correct horse battery staple";
+const std::vector<std::uint8_t> SALT(16, 0x42);
 
 void MakePasswordHash(benchmark::State& state) {
   for (auto _ : state) {
-    auto hash = make_password_hash(bytes_of(kPassword));
+    auto hash = make_password_hash(bytes_of(PASSWORD));
     if (!hash) std::abort();
     benchmark::DoNotOptimize(hash);
   }
 }
 
 void PasswordMatchesDefault(benchmark::State& state) {
-  const auto stored = make_password_hash(bytes_of(kPassword)).value();
+  const auto stored = make_password_hash(bytes_of(PASSWORD)).value();
   for (auto _ : state) {
-    auto result = password_matches(bytes_of(stored), bytes_of(kPassword));
+    auto result = password_matches(bytes_of(stored), bytes_of(PASSWORD));
     if (!result || !*result) std::abort();
   }
 }
@@ -45,7 +45,7 @@ void BareCryptoPwhash(benchmark::State& state) {
   if (sodium_init() < 0) std::abort();
   std::uint8_t out[32];
   for (auto _ : state) {
-    if (crypto_pwhash(out, sizeof out, kPassword.data(), kPassword.size(), kSalt.data(), 2, 19456U * 1024U,
+    if (crypto_pwhash(out, sizeof out, PASSWORD.data(), PASSWORD.size(), SALT.data(), 2, 19456U * 1024U,
                       crypto_pwhash_ALG_ARGON2ID13) != 0) {
       std::abort();
     }
@@ -57,7 +57,7 @@ void BareCryptoPwhash(benchmark::State& state) {
 // default memory and passes.
 std::string general_engine_hash() {
   std::vector<char> encoded(128);
-  if (argon2d_hash_encoded(2, 19456, 1, kPassword.data(), kPassword.size(), kSalt.data(), kSalt.size(), 32,
+  if (argon2d_hash_encoded(2, 19456, 1, PASSWORD.data(), PASSWORD.size(), SALT.data(), SALT.size(), 32,
                            encoded.data(), encoded.size()) != ARGON2_OK) {
     std::abort();
   }
@@ -67,7 +67,7 @@ std::string general_engine_hash() {
 void PasswordMatchesGeneral(benchmark::State& state) {
   const auto stored = general_engine_hash();
   for (auto _ : state) {
-    auto result = password_matches(bytes_of(stored), bytes_of(kPassword));
+    auto result = password_matches(bytes_of(stored), bytes_of(PASSWORD));
     if (!result || !*result) std::abort();
   }
 }
@@ -78,10 +78,10 @@ void BareArgon2Ctx(benchmark::State& state) {
     argon2_context context{};
     context.out = out;
     context.outlen = sizeof out;
-    context.pwd = reinterpret_cast<std::uint8_t*>(const_cast<char*>(kPassword.data()));
-    context.pwdlen = static_cast<std::uint32_t>(kPassword.size());
-    context.salt = const_cast<std::uint8_t*>(kSalt.data());
-    context.saltlen = static_cast<std::uint32_t>(kSalt.size());
+    context.pwd = reinterpret_cast<std::uint8_t*>(const_cast<char*>(PASSWORD.data()));
+    context.pwdlen = static_cast<std::uint32_t>(PASSWORD.size());
+    context.salt = const_cast<std::uint8_t*>(SALT.data());
+    context.saltlen = static_cast<std::uint32_t>(SALT.size());
     context.t_cost = 2;
     context.m_cost = 19456;
     context.lanes = 1;
@@ -104,8 +104,8 @@ void CostliestAdmittedStoredHash(benchmark::State& state) {
       .memory_kib = bound.max_memory_kib,
       .passes = static_cast<std::uint32_t>(bound.max_memory_passes / bound.max_memory_kib),
       .lanes = 1,
-      .password = bytes_of(kPassword),
-      .salt = kSalt,
+      .password = bytes_of(PASSWORD),
+      .salt = SALT,
       .secret = {},
       .associated_data = {},
   };
@@ -119,7 +119,7 @@ void CostliestAdmittedStoredHash(benchmark::State& state) {
 }
 
 void SealAndOpenMasterKey(benchmark::State& state) {
-  const auto key = envelope_key(bytes_of(kPassword));
+  const auto key = envelope_key(bytes_of(PASSWORD));
   const auto master = new_master_key();
   for (auto _ : state) {
     const auto envelope = seal_master_key(key, master.bytes());
@@ -132,7 +132,7 @@ void SealAndOpenMasterKey(benchmark::State& state) {
 // The cipher alone, into a reused buffer: what the envelope costs apart from
 // taking fresh locked memory for every opened key.
 void SealAndOpenCipherOnly(benchmark::State& state) {
-  const auto key = envelope_key(bytes_of(kPassword));
+  const auto key = envelope_key(bytes_of(PASSWORD));
   const auto master = new_master_key();
   const std::vector<std::uint8_t> nonce(GCM_NONCE_BYTES, 7);
   std::vector<std::uint8_t> sealed;

@@ -47,7 +47,7 @@ class Reader {
   }
 
  private:
-  static constexpr std::size_t kMaxDepth = 128;  // containers this deep fail
+  static constexpr std::size_t MAX_DEPTH = 128;  // containers this deep fail
 
   [[nodiscard]] int peek() const { return i_ < s_.size() ? static_cast<unsigned char>(s_[i_]) : -1; }
   bool eat(char c) {
@@ -67,8 +67,8 @@ class Reader {
   std::optional<Value> value(std::size_t depth) {
     Value v;
     switch (peek()) {
-      case '{': return depth >= kMaxDepth ? std::nullopt : object(depth);
-      case '[': return depth >= kMaxDepth ? std::nullopt : array(depth);
+      case '{': return depth >= MAX_DEPTH ? std::nullopt : object(depth);
+      case '[': return depth >= MAX_DEPTH ? std::nullopt : array(depth);
       case '"': {
         auto t = string();
         if (!t) return std::nullopt;
@@ -294,12 +294,12 @@ inline std::optional<Reply> response(std::string_view body) {
 }
 
 inline std::optional<tavrin_account::Secret> secret(const Value& value) {
-  static constexpr std::array<std::string_view, 5> kFields = {"name", "data", "security_flags", "creation_time",
+  static constexpr std::array<std::string_view, 5> FIELDS = {"name", "data", "security_flags", "creation_time",
                                                               "expiration_time"};
   std::array<const Value*, 5> f{};
   if (value.kind == Value::Kind::Object) {
     bool repeated = false;
-    for (std::size_t i = 0; i < f.size(); ++i) f[i] = only_member(value, kFields[i], repeated);
+    for (std::size_t i = 0; i < f.size(); ++i) f[i] = only_member(value, FIELDS[i], repeated);
     if (repeated) return std::nullopt;
   } else if (value.kind == Value::Kind::Array && value.elements.size() == 5) {
     for (std::size_t i = 0; i < f.size(); ++i) f[i] = &value.elements[i];

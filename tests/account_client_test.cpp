@@ -18,9 +18,9 @@ using tavrin_account::SecurityFlags;
 using test_support::FakeDaemon;
 using test_support::FakeScript;
 
-const common::Uuid kUser = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
-const std::string kPasswordName = "org.norvalex.os.account.auth.password/Password";
-const Secret kStored{kPasswordName, {1, 2, 3}, {SecurityFlags::WRITE_PROTECTED}, 0, INT64_MAX};
+const common::Uuid USER = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
+const std::string PASSWORD_NAME = "org.norvalex.os.account.auth.password/Password";
+const Secret STORED{PASSWORD_NAME, {1, 2, 3}, {SecurityFlags::WRITE_PROTECTED}, 0, INT64_MAX};
 
 tavrin_account::AccountConnection connect_via_environment(const FakeDaemon& daemon) {
   const test_support::Endpoint endpoint(daemon.uri());
@@ -31,13 +31,13 @@ tavrin_account::AccountConnection connect_via_environment(const FakeDaemon& daem
 
 TEST(AccountClient, WorkedExampleOverBothKindsOfSocket) {
   for (const auto where : {FakeDaemon::Namespace::Path, FakeDaemon::Namespace::Abstract}) {
-    FakeDaemon daemon({FakeScript().answer_secret(kStored).answer_null().answer_error(Error::no_such_secret())}, where);
+    FakeDaemon daemon({FakeScript().answer_secret(STORED).answer_null().answer_error(Error::no_such_secret())}, where);
     auto connection = connect_via_environment(daemon);
-    const auto secret = tavrin_account::get_secret(connection, kUser, kPasswordName);
+    const auto secret = tavrin_account::get_secret(connection, USER, PASSWORD_NAME);
     ASSERT_TRUE(secret.has_value()) << secret.error().display();
-    EXPECT_EQ(*secret, kStored);
-    EXPECT_TRUE(tavrin_account::set_secret(connection, kUser, kStored).has_value());
-    const auto missing = tavrin_account::get_secret(connection, kUser, "other");
+    EXPECT_EQ(*secret, STORED);
+    EXPECT_TRUE(tavrin_account::set_secret(connection, USER, STORED).has_value());
+    const auto missing = tavrin_account::get_secret(connection, USER, "other");
     ASSERT_FALSE(missing.has_value());
     EXPECT_EQ(missing.error().display(), "no such secret");
 
@@ -78,7 +78,7 @@ TEST(AccountClient, MisbehavingDaemonsGiveCommunicationErrors) {
                    "communication error: recursion limit exceeded"});
   cases.push_back({"true to SetSecret", FakeScript().answer_success(true), true,
                    "communication error: invalid type: boolean `true`, expected unit"});
-  cases.push_back({"a secret to SetSecret", FakeScript().answer_secret(kStored), true,
+  cases.push_back({"a secret to SetSecret", FakeScript().answer_secret(STORED), true,
                    "communication error: invalid type: map, expected unit"});
   cases.push_back(
       {"bad flags",
@@ -88,7 +88,7 @@ TEST(AccountClient, MisbehavingDaemonsGiveCommunicationErrors) {
                    "invalid parameters: invalid type: unit variant"});
   cases.push_back({"value before success, extra member",
                    FakeScript().answer(R"({"value":null,"other":[1,{"a":2}],"success":true})"), true, ""});
-  const std::string reply = R"({"success":true,"value":)" + tavrin_account::secret_to_json(kStored).dump() + "}";
+  const std::string reply = R"({"success":true,"value":)" + tavrin_account::secret_to_json(STORED).dump() + "}";
   cases.push_back({"one-byte pieces",
                    FakeScript().expect_request().send_in_pieces(
                        std::string("\0\0\0", 3).insert(0, 1, static_cast<char>(reply.size())) + reply),
@@ -98,13 +98,13 @@ TEST(AccountClient, MisbehavingDaemonsGiveCommunicationErrors) {
     auto connection = connect_via_environment(daemon);
     std::string display;
     if (c.set) {
-      const auto result = tavrin_account::set_secret(connection, kUser, kStored);
+      const auto result = tavrin_account::set_secret(connection, USER, STORED);
       if (!result) display = result.error().display();
     } else {
-      const auto result = tavrin_account::get_secret(connection, kUser, kPasswordName);
+      const auto result = tavrin_account::get_secret(connection, USER, PASSWORD_NAME);
       if (!result) display = result.error().display();
       if (result) {
-        EXPECT_EQ(*result, kStored) << c.what;
+        EXPECT_EQ(*result, STORED) << c.what;
       }
     }
     if (c.expected.empty()) {
@@ -118,11 +118,11 @@ TEST(AccountClient, MisbehavingDaemonsGiveCommunicationErrors) {
 TEST(AccountClient, AFailedRequestInASeriesEndsItAsScripted) {
   // Answer the first request, refuse the second, hang up on the third.
   FakeDaemon daemon(
-      {FakeScript().answer_secret(kStored).answer_error(Error::permission_denied()).close_after_request()});
+      {FakeScript().answer_secret(STORED).answer_error(Error::permission_denied()).close_after_request()});
   auto connection = connect_via_environment(daemon);
-  EXPECT_TRUE(tavrin_account::get_secret(connection, kUser, kPasswordName).has_value());
-  EXPECT_EQ(tavrin_account::set_secret(connection, kUser, kStored).error(), Error::permission_denied());
-  EXPECT_EQ(tavrin_account::set_secret(connection, kUser, kStored).error(),
+  EXPECT_TRUE(tavrin_account::get_secret(connection, USER, PASSWORD_NAME).has_value());
+  EXPECT_EQ(tavrin_account::set_secret(connection, USER, STORED).error(), Error::permission_denied());
+  EXPECT_EQ(tavrin_account::set_secret(connection, USER, STORED).error(),
             Error::communication("failed to fill whole buffer"));
   EXPECT_EQ(daemon.finish().size(), 3U);
 }

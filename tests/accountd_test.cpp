@@ -24,8 +24,8 @@ using tavrin_account::Error;
 using tavrin_account::Secret;
 using test_support::RunningAccountd;
 
-const common::Uuid kUser = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
-const common::Uuid kOther = *common::parse_uuid("00000000-0000-4000-8000-000000000002");
+const common::Uuid USER = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
+const common::Uuid OTHER = *common::parse_uuid("00000000-0000-4000-8000-000000000002");
 
 tavrin_account::AccountConnection connect(const RunningAccountd& daemon) {
   auto connection = tavrin_account::connect_to_endpoint(daemon.uri());
@@ -71,11 +71,11 @@ TEST(Accountd, SecretsRoundTripAndSurviveARestart) {
     ASSERT_EQ(::stat(daemon.socket_path().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600U);
     auto connection = connect(daemon);
-    for (const auto& secret : secrets) ASSERT_TRUE(tavrin_account::set_secret(connection, kUser, secret).has_value());
+    for (const auto& secret : secrets) ASSERT_TRUE(tavrin_account::set_secret(connection, USER, secret).has_value());
     const Secret replaced{secrets[0].name, {'n', 'e', 'w'}, {0x2}, 0, INT64_MAX};
-    ASSERT_TRUE(tavrin_account::set_secret(connection, kUser, replaced).has_value());
-    EXPECT_EQ(tavrin_account::get_secret(connection, kUser, secrets[0].name).value(), replaced);
-    EXPECT_EQ(tavrin_account::get_secret(connection, kOther, secrets[0].name).error(), Error::no_such_secret());
+    ASSERT_TRUE(tavrin_account::set_secret(connection, USER, replaced).has_value());
+    EXPECT_EQ(tavrin_account::get_secret(connection, USER, secrets[0].name).value(), replaced);
+    EXPECT_EQ(tavrin_account::get_secret(connection, OTHER, secrets[0].name).error(), Error::no_such_secret());
     for (const auto& file : std::filesystem::directory_iterator(directory)) {
       ASSERT_EQ(::stat(file.path().c_str(), &info), 0);
       EXPECT_EQ(info.st_mode & 0777, 0600U) << file.path();
@@ -94,10 +94,10 @@ TEST(Accountd, SecretsRoundTripAndSurviveARestart) {
   RunningAccountd again(ACCOUNTD_BIN, store);
   ASSERT_TRUE(again.ready()) << again.log();
   auto connection = connect(again);
-  EXPECT_EQ(tavrin_account::get_secret(connection, kUser, secrets[0].name)->data,
+  EXPECT_EQ(tavrin_account::get_secret(connection, USER, secrets[0].name)->data,
             (std::vector<std::uint8_t>{'n', 'e', 'w'}));
   for (std::size_t i = 1; i < secrets.size(); ++i) {
-    EXPECT_EQ(tavrin_account::get_secret(connection, kUser, secrets[i].name).value(), secrets[i]);
+    EXPECT_EQ(tavrin_account::get_secret(connection, USER, secrets[i].name).value(), secrets[i]);
   }
   std::filesystem::remove_all(directory);
 }
@@ -120,8 +120,8 @@ TEST(Accountd, ServesManyClientsAtOnceBesideSilentAndBrokenOnes) {
       for (int i = 0; i < 25; ++i) {
         Secret secret{std::to_string(t), {static_cast<std::uint8_t>(i)}, {0x2}, t, i};
         secret.name += ".secret";
-        if (!tavrin_account::set_secret(*connection, kUser, secret)) return;
-        if (tavrin_account::get_secret(*connection, kUser, secret.name) != secret) return;
+        if (!tavrin_account::set_secret(*connection, USER, secret)) return;
+        if (tavrin_account::get_secret(*connection, USER, secret.name) != secret) return;
       }
       ++good;
     });
@@ -137,7 +137,7 @@ TEST(Accountd, ServesManyClientsAtOnceBesideSilentAndBrokenOnes) {
   EXPECT_EQ(other, frame(R"({"success":false,"value":{"NotImplemented":"ListUsers"}})"));
 
   auto connection = connect(daemon);
-  EXPECT_TRUE(tavrin_account::set_secret(connection, kOther, Secret{.name = "x"}).has_value());
+  EXPECT_TRUE(tavrin_account::set_secret(connection, OTHER, Secret{.name = "x"}).has_value());
   EXPECT_EQ(daemon.stop(SIGINT), 0);
   EXPECT_NE(daemon.log().find("dropped: frame of 131073 bytes is too large"), std::string::npos) << daemon.log();
 }
@@ -161,8 +161,8 @@ TEST(Accountd, CommandLineIsExplainedAndChecked) {
 // Two GetSecret requests on one connection from a child running as uid
 // 65534: what each gave, or why the child could not run.
 std::string two_requests_as_stranger(const std::string& uri) {
-  constexpr uid_t kStranger = 65534;
-  return test_support::two_requests_as(kStranger, uri, kUser);
+  constexpr uid_t STRANGER = 65534;
+  return test_support::two_requests_as(STRANGER, uri, USER);
 }
 
 TEST(Accountd, ServesOtherUsersOnlyWhenAllowed) {
@@ -189,7 +189,7 @@ TEST(Accountd, ListensOnAbstractNamesAndRefusesToStealALiveSocket) {
   RunningAccountd daemon(ACCOUNTD_BIN, std::nullopt, "unix://@accountd-test-" + std::to_string(::getpid()));
   ASSERT_TRUE(daemon.ready()) << daemon.log();
   auto connection = connect(daemon);
-  EXPECT_EQ(tavrin_account::get_secret(connection, kUser, "x").error(), Error::no_such_secret());
+  EXPECT_EQ(tavrin_account::get_secret(connection, USER, "x").error(), Error::no_such_secret());
 
   RunningAccountd first(ACCOUNTD_BIN, std::nullopt);
   ASSERT_TRUE(first.ready());
@@ -197,7 +197,7 @@ TEST(Accountd, ListensOnAbstractNamesAndRefusesToStealALiveSocket) {
   EXPECT_EQ(second.exit_status, 1);
   EXPECT_NE(second.err.find("another daemon is listening"), std::string::npos) << second.err;
   auto still = connect(first);
-  EXPECT_EQ(tavrin_account::get_secret(still, kUser, "x").error(), Error::no_such_secret());
+  EXPECT_EQ(tavrin_account::get_secret(still, USER, "x").error(), Error::no_such_secret());
 }
 
 }  // namespace

@@ -42,10 +42,10 @@ using test_support::RecordedFrame;
 using test_support::RunningAccountd;
 using test_support::stale_socket_uri;
 
-constexpr std::uint32_t kWriteProtected = SecurityFlags::WRITE_PROTECTED;
-constexpr std::uint32_t kEncrypted = SecurityFlags::ENCRYPTED;
-const std::string kUserText = "2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10";
-const common::Uuid kUser = *common::parse_uuid(kUserText);
+constexpr std::uint32_t WRITE_PROTECTED = SecurityFlags::WRITE_PROTECTED;
+constexpr std::uint32_t ENCRYPTED = SecurityFlags::ENCRYPTED;
+const std::string USER_TEXT = "2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10";
+const common::Uuid USER = *common::parse_uuid(USER_TEXT);
 
 std::string hash_of(std::string_view password) {
   auto hash = password_backend::make_password_hash(bytes_of(password));
@@ -53,11 +53,11 @@ std::string hash_of(std::string_view password) {
   return *hash;
 }
 
-Secret stored(std::string_view name, std::span<const std::uint8_t> data, std::uint32_t flags = kWriteProtected) {
+Secret stored(std::string_view name, std::span<const std::uint8_t> data, std::uint32_t flags = WRITE_PROTECTED) {
   return Secret{std::string(name), {data.begin(), data.end()}, {flags}, 0, std::numeric_limits<std::int64_t>::max()};
 }
 
-Secret password_secret(std::string_view hash, std::uint32_t flags = kWriteProtected) {
+Secret password_secret(std::string_view hash, std::uint32_t flags = WRITE_PROTECTED) {
   return stored(PASSWORD_SECRET_NAME, bytes_of(hash), flags);
 }
 
@@ -76,7 +76,7 @@ common::SecretBytes a_master_key() {
 }
 
 std::string get_request(std::string_view name) {
-  return R"({"method":"GetSecret","params":{"name":")" + std::string(name) + R"(","user":")" + kUserText + R"("}})";
+  return R"({"method":"GetSecret","params":{"name":")" + std::string(name) + R"(","user":")" + USER_TEXT + R"("}})";
 }
 
 // The data a recorded SetSecret wrote, after checking that the request is
@@ -97,7 +97,7 @@ std::vector<std::uint8_t> written_data(const RecordedFrame& frame, std::string_v
   }
   EXPECT_EQ(frame.body, R"({"method":"SetSecret","params":{"secret":{"creation_time":0,"data":[)" + listed +
                             R"(],"expiration_time":9223372036854775807,"name":")" + std::string(name) +
-                            R"(","security_flags":"WRITE_PROTECTED"},"user":")" + kUserText + R"("}})");
+                            R"(","security_flags":"WRITE_PROTECTED"},"user":")" + USER_TEXT + R"("}})");
   return data;
 }
 
@@ -117,10 +117,10 @@ TEST(CheckPassword, AnswersFromThePasswordSecretAlone) {
       {"right password", FakeScript().answer_secret(password_secret(hash)).expect_request(), right, true},
       {"wrong password", FakeScript().answer_secret(password_secret(hash)).expect_request(), "correct hors", false},
       {"encrypted and write-protected",
-       FakeScript().answer_secret(password_secret(hash, kEncrypted | kWriteProtected)).expect_request(), right, true},
+       FakeScript().answer_secret(password_secret(hash, ENCRYPTED | WRITE_PROTECTED)).expect_request(), right, true},
       {"unnamed flag beside write-protected",
-       FakeScript().answer_secret(password_secret(hash, kWriteProtected | 0x10)).expect_request(), right, true},
-      {"encrypted only", FakeScript().answer_secret(password_secret(hash, kEncrypted)).expect_request(), right,
+       FakeScript().answer_secret(password_secret(hash, WRITE_PROTECTED | 0x10)).expect_request(), right, true},
+      {"encrypted only", FakeScript().answer_secret(password_secret(hash, ENCRYPTED)).expect_request(), right,
        "insecure password secret"},
       {"no flags", FakeScript().answer_secret(password_secret(hash, 0)).expect_request(), right,
        "insecure password secret"},
@@ -144,7 +144,7 @@ TEST(CheckPassword, AnswersFromThePasswordSecretAlone) {
     std::expected<bool, common::AnyError> answer = false;
     {
       const Endpoint endpoint(daemon.uri());
-      answer = check_password(kUser, bytes_of(c.password));
+      answer = check_password(USER, bytes_of(c.password));
     }
     if (const auto* expected = std::get_if<bool>(&c.expected)) {
       ASSERT_TRUE(answer.has_value()) << answer.error().display();
@@ -175,10 +175,10 @@ TEST(BackendOperations, AnUnreachableDaemonGivesTheConnectionError) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.uri);
     const Endpoint endpoint(c.uri);
-    const auto checked = check_password(kUser, bytes_of("pw"));
+    const auto checked = check_password(USER, bytes_of("pw"));
     ASSERT_FALSE(checked.has_value());
     EXPECT_EQ(checked.error().display(), c.expected);
-    const auto changed = change_password(kUser, bytes_of("pw"), bytes_of("new"));
+    const auto changed = change_password(USER, bytes_of("pw"), bytes_of("new"));
     ASSERT_FALSE(changed.has_value());
     EXPECT_EQ(changed.error().display(), c.expected);
   }
@@ -211,7 +211,7 @@ TEST(ChangePassword, WritesTheMasterKeyAndThenTheHashExactlyAsStored) {
     std::expected<void, common::AnyError> changed;
     {
       const Endpoint endpoint(daemon.uri());
-      changed = change_password(kUser, bytes_of(c.old_password), bytes_of(new_password));
+      changed = change_password(USER, bytes_of(c.old_password), bytes_of(new_password));
     }
     ASSERT_TRUE(changed.has_value()) << changed.error().display();
 
@@ -300,7 +300,7 @@ TEST(ChangePassword, AFailedRequestStopsTheChangeAndTheMasterKeyIsNeverLost) {
     std::expected<void, common::AnyError> changed;
     {
       const Endpoint endpoint(daemon.uri());
-      changed = change_password(kUser, bytes_of("old"), bytes_of("new"));
+      changed = change_password(USER, bytes_of("old"), bytes_of("new"));
     }
     ASSERT_FALSE(changed.has_value());
     EXPECT_TRUE(changed.error().display().starts_with(c.expected)) << changed.error().display();
@@ -365,7 +365,7 @@ TEST(ChangePassword, EveryStartingStateEndsWithTheNewPasswordAndTheSameOrANewMas
   std::uint8_t user_number = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    common::Uuid user = kUser;
+    common::Uuid user = USER;
     user.bytes[15] = ++user_number;
     if (c.has_password) store(daemon, user, password_secret(hash_of("old")));
     if (c.has_master_key) store(daemon, user, master_key_secret(master_key, "old"));
@@ -377,7 +377,7 @@ TEST(ChangePassword, EveryStartingStateEndsWithTheNewPasswordAndTheSameOrANewMas
     ASSERT_TRUE(after.password.has_value());
     ASSERT_TRUE(after.master_key.has_value());
     for (const Secret* secret : {&*after.password, &*after.master_key}) {
-      EXPECT_EQ(secret->security_flags.bits, kWriteProtected);
+      EXPECT_EQ(secret->security_flags.bits, WRITE_PROTECTED);
       EXPECT_EQ(secret->creation_time, 0);
       EXPECT_EQ(secret->expiration_time, std::numeric_limits<std::int64_t>::max());
     }

@@ -44,10 +44,10 @@ using test_support::stale_socket_uri;
 using test_support::summary;
 using test_support::visible;
 
-const std::string kUserText = "2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10";
+const std::string USER_TEXT = "2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10";
 
 common::Uuid user_number(std::uint8_t n) {
-  common::Uuid user = *common::parse_uuid(kUserText);
+  common::Uuid user = *common::parse_uuid(USER_TEXT);
   user.bytes[15] = n;
   return user;
 }
@@ -65,8 +65,8 @@ bool password_accepted(const std::string& uri, const common::Uuid& user, std::st
 
 // What one request for an entry leaves on the terminal: the prompt, then the
 // newline written after the hidden line.
-const std::string kPasswordDone = asked("Password") + cleared(1) + summary("Password");
-const std::string kOldDone = asked("Old Password") + cleared(1) + summary("Old Password");
+const std::string PASSWORD_DONE = asked("Password") + cleared(1) + summary("Password");
+const std::string OLD_DONE = asked("Old Password") + cleared(1) + summary("Old Password");
 
 // The lines a terminal shows after these bytes, trailing empty lines left
 // out. It follows what the program uses: CR, LF (which a terminal's output
@@ -190,7 +190,7 @@ TEST(CliAuthenticate, OnlyTheSummaryLineOnSuccessAndSorryOtherwise) {
     answer_all(session, {{"Password", c.typed}});
     const auto ended = session.wait_exit();
     EXPECT_EQ(ended.exit_status, c.accepted ? 0 : 1);
-    EXPECT_EQ(visible(session.transcript()), visible(kPasswordDone + (c.accepted ? "" : "Sorry.\n")));
+    EXPECT_EQ(visible(session.transcript()), visible(PASSWORD_DONE + (c.accepted ? "" : "Sorry.\n")));
     const std::vector<std::string> shown = c.accepted ? std::vector<std::string>{"Password: [hidden]"}
                                                       : std::vector<std::string>{"Password: [hidden]", "Sorry."};
     EXPECT_EQ(screen_after(session.transcript()), shown);
@@ -216,7 +216,7 @@ TEST(CliAuthenticate, AnUnreachableOrRefusingServiceLooksLikeAWrongPassword) {
     answer_all(session, {{"Password", "pw\n"}});
     const auto ended = session.wait_exit();
     EXPECT_EQ(ended.exit_status, 1);
-    EXPECT_EQ(visible(session.transcript()), visible(kPasswordDone + "Sorry.\n"));
+    EXPECT_EQ(visible(session.transcript()), visible(PASSWORD_DONE + "Sorry.\n"));
     EXPECT_EQ(session.standard_output(), "");
   }
   EXPECT_EQ(refusing.finish().size(), 1U);
@@ -254,7 +254,7 @@ TEST(CliUpdate, MismatchesAreClearedAndTheScreenEndsWithTheTwoSummaries) {
     answer_all(session, update_answers("old one", c.new_entries));
     const auto ended = session.wait_exit();
     EXPECT_EQ(ended.exit_status, 0);
-    EXPECT_EQ(visible(session.transcript()), visible(kOldDone + c.screen_after_old + summary("New Password")));
+    EXPECT_EQ(visible(session.transcript()), visible(OLD_DONE + c.screen_after_old + summary("New Password")));
     EXPECT_EQ(screen_after(session.transcript()),
               (std::vector<std::string>{"Old Password: [hidden]", "New Password: [hidden]"}));
     EXPECT_EQ(session.standard_output(), "");
@@ -291,7 +291,7 @@ TEST(CliUpdate, AFailedChangeIsReportedBelowTheSummariesAndChangesNothing) {
     const auto ended = session.wait_exit();
     EXPECT_EQ(ended.exit_status, 1);
     const std::string message = "Unable to update user password: " + c.display;
-    EXPECT_EQ(visible(session.transcript()), visible(kOldDone + asked("New Password") + asked("Confirm password") +
+    EXPECT_EQ(visible(session.transcript()), visible(OLD_DONE + asked("New Password") + asked("Confirm password") +
                                                      cleared(2) + summary("New Password") + message + "\n"));
     EXPECT_EQ(screen_after(session.transcript()),
               (std::vector<std::string>{"Old Password: [hidden]", "New Password: [hidden]", message}));
@@ -332,7 +332,7 @@ TEST(CliTerminal, AnEntryThatIsNotUtf8EndsTheRunBeforeTheDaemonIsContacted) {
   };
   const std::vector<Case> cases = {
       {"Authenticate", {{"Password", "caf\xC3\xFF\n"}}, "\rPassword: " + error_line},
-      {"Update", {{"Old Password", "fine\n"}, {"New Password", "\xFF\n"}}, kOldDone + "\rNew Password: " + error_line},
+      {"Update", {{"Old Password", "fine\n"}, {"New Password", "\xFF\n"}}, OLD_DONE + "\rNew Password: " + error_line},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.verb);
@@ -362,7 +362,7 @@ TEST(CliTerminal, RedirectedStandardInputIsLeftAloneAndTheEntriesComeFromTheTerm
   answer_all(update, update_answers("", {"from the terminal", "from the terminal"}));
   const auto updated = update.wait_exit();
   EXPECT_EQ(updated.exit_status, 0);
-  EXPECT_EQ(visible(update.transcript()), visible(kOldDone + asked("New Password") + asked("Confirm password") +
+  EXPECT_EQ(visible(update.transcript()), visible(OLD_DONE + asked("New Password") + asked("Confirm password") +
                                                   cleared(2) + summary("New Password")));
   EXPECT_EQ(update.standard_output(), piped);
 
@@ -370,7 +370,7 @@ TEST(CliTerminal, RedirectedStandardInputIsLeftAloneAndTheEntriesComeFromTheTerm
   answer_all(authenticate, {{"Password", "from the terminal\n"}});
   const auto authenticated = authenticate.wait_exit();
   EXPECT_EQ(authenticated.exit_status, 0);
-  EXPECT_EQ(visible(authenticate.transcript()), visible(kPasswordDone));
+  EXPECT_EQ(visible(authenticate.transcript()), visible(PASSWORD_DONE));
   EXPECT_EQ(authenticate.standard_output(), piped);
   EXPECT_TRUE(authenticate.echo_enabled());
 }

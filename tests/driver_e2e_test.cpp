@@ -9,9 +9,9 @@ namespace {
 using test_support::ProcessOptions;
 using test_support::ProcessResult;
 
-constexpr std::string_view kDescription =
+constexpr std::string_view DESCRIPTION =
     R"({"name":"password","provides_master_key":true,"modes":[{"name":"API"},{"name":"CLI"}]})";
-const std::string kUuid = "user_uuid=2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10";
+const std::string UUID = "user_uuid=2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10";
 
 ProcessResult run(std::vector<std::string> args) {
   return test_support::run_process(AUTH_PASSWORD_BIN, ProcessOptions{.args = std::move(args)});
@@ -29,7 +29,7 @@ TEST(Driver, QueryInformationWritesTheDescriptionLine) {
        std::vector<std::vector<std::string>>{{"QueryInformation"}, {"QueryInformation", "extra", "a=b"}}) {
     const auto result = run(args);
     EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(result.out, std::string(kDescription) + "\n");
+    EXPECT_EQ(result.out, std::string(DESCRIPTION) + "\n");
     EXPECT_EQ(result.out.size(), 87U);
     EXPECT_EQ(result.err, "");
   }
@@ -40,12 +40,12 @@ TEST(Driver, EveryFailureOfTheCommandLineGetsItsErrorLine) {
   expect_failure({"queryinformation"}, R"("unexpected command `queryinformation`")");
   expect_failure({"Update"}, R"("argument user_uuid not found")");
   expect_failure({"Authenticate", "mode=Nope"}, R"("argument user_uuid not found")");
-  expect_failure({"Authenticate", kUuid, "mode=CLI", "bare"}, R"("invalid argument format")");
+  expect_failure({"Authenticate", UUID, "mode=CLI", "bare"}, R"("invalid argument format")");
   expect_failure({"Authenticate", "user_uuid=2f6c1d9e", "mode=CLI"}, "Error(ParseLength { len: 8 })");
-  expect_failure({"Authenticate", kUuid}, R"("argument mode not found")");
-  expect_failure({"Authenticate", kUuid, "mode=cli"}, R"("mode not found")");
-  expect_failure({"Update", kUuid, "mode="}, R"("mode not found")");
-  expect_failure({"Authenticate", kUuid, "mode=API"}, R"("not yet implemented")");
+  expect_failure({"Authenticate", UUID}, R"("argument mode not found")");
+  expect_failure({"Authenticate", UUID, "mode=cli"}, R"("mode not found")");
+  expect_failure({"Update", UUID, "mode="}, R"("mode not found")");
+  expect_failure({"Authenticate", UUID, "mode=API"}, R"("not yet implemented")");
   expect_failure({"Quer\"y"}, R"("unexpected command `Quer\"y`")");
   expect_failure({"e\u0301"}, R"("unexpected command `e\u{301}`")");
 }

@@ -27,9 +27,9 @@ namespace {
 using test_support::PtyOptions;
 using test_support::PtySession;
 
-constexpr uid_t kStranger = 65534;
-const common::Uuid kUser = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
-const std::string kUntrusted = "account service endpoint is held by an untrusted user";
+constexpr uid_t STRANGER = 65534;
+const common::Uuid USER = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
+const std::string UNTRUSTED = "account service endpoint is held by an untrusted user";
 
 // A daemon in a child process that listens as `uid`, answers every frame with
 // a bare success and, when stopped, tells how many bytes it received in all.
@@ -145,7 +145,7 @@ TEST(EndpointTrust, ClientTalksOnlyToRootItselfOrTheOwnerOfASocketFile) {
   const std::string directory = test_support::make_temp_directory("endpoint-trust");
   // The stranger creates its socket file in a directory of its own.
   if (::geteuid() == 0) {
-    ASSERT_EQ(::chown(directory.c_str(), kStranger, kStranger), 0);
+    ASSERT_EQ(::chown(directory.c_str(), STRANGER, STRANGER), 0);
   }
   struct Case {
     std::string name;
@@ -155,8 +155,8 @@ TEST(EndpointTrust, ClientTalksOnlyToRootItselfOrTheOwnerOfASocketFile) {
   };
   const std::vector<Case> cases = {
       {"abstract name held by ourselves", fresh_abstract_uri(), ::geteuid(), true},
-      {"abstract name held by a stranger", fresh_abstract_uri(), kStranger, false},
-      {"socket file of a stranger", "unix://" + directory + "/accountd.sock", kStranger, true},
+      {"abstract name held by a stranger", fresh_abstract_uri(), STRANGER, false},
+      {"socket file of a stranger", "unix://" + directory + "/accountd.sock", STRANGER, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -169,11 +169,11 @@ TEST(EndpointTrust, ClientTalksOnlyToRootItselfOrTheOwnerOfASocketFile) {
       auto connection = tavrin_account::connect_to_endpoint(c.uri);
       if (c.trusted) {
         ASSERT_TRUE(connection.has_value()) << connection.error().display();
-        EXPECT_TRUE(tavrin_account::set_secret(*connection, kUser, tavrin_account::Secret{.name = "x"}).has_value());
+        EXPECT_TRUE(tavrin_account::set_secret(*connection, USER, tavrin_account::Secret{.name = "x"}).has_value());
       } else {
         ASSERT_FALSE(connection.has_value());
         EXPECT_EQ(connection.error().kind(), common::ErrorKind::PermissionDenied);
-        EXPECT_EQ(connection.error().display(), kUntrusted);
+        EXPECT_EQ(connection.error().display(), UNTRUSTED);
       }
     }
     // Refused before the first byte of a request.
@@ -195,11 +195,11 @@ TEST(EndpointTrust, AStrangerOnTheDefaultOrAnAbstractEndpointGetsNoPassword) {
       {"Update",
        fresh_abstract_uri(),
        {{"Old Password", "old\n"}, {"New Password", "new\n"}, {"Confirm password", "new\n"}},
-       "Unable to update user password: " + kUntrusted},
+       "Unable to update user password: " + UNTRUSTED},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.verb);
-    StandInDaemon daemon(c.uri.value_or(std::string(tavrin_account::DEFAULT_ACCOUNT_IPC_URI)), kStranger);
+    StandInDaemon daemon(c.uri.value_or(std::string(tavrin_account::DEFAULT_ACCOUNT_IPC_URI)), STRANGER);
     if (!daemon.listening()) GTEST_SKIP() << daemon.problem();
     PtySession session(AUTH_PASSWORD_BIN, PtyOptions{.args = {c.verb, user, "mode=CLI"},
                                                      .env = {{"ACCOUNT_IPC_URI", c.uri}}});

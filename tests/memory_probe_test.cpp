@@ -32,14 +32,14 @@ using test_support::RunningAccountd;
 using test_support::stored_master_key;
 using test_support::to_hex;
 
-const common::Uuid kUser = *common::parse_uuid("5d0c8a3e-71b2-4f96-a4e8-0c3b9d2f6a17");
-const std::string kUserArgument = "user_uuid=5d0c8a3e-71b2-4f96-a4e8-0c3b9d2f6a17";
+const common::Uuid USER = *common::parse_uuid("5d0c8a3e-71b2-4f96-a4e8-0c3b9d2f6a17");
+const std::string USER_ARGUMENT = "user_uuid=5d0c8a3e-71b2-4f96-a4e8-0c3b9d2f6a17";
 
 // Long and distinctive enough that no byte string in the process matches one
 // by chance, and shorter than an envelope key, so the keys carry zero padding.
-constexpr std::string_view kFirst = "Qv7#first-password-zeta";
-constexpr std::string_view kSecond = "Wx9!second-password-kappa";
-constexpr std::string_view kWrong = "Rb4$wrong-password-omicron";
+constexpr std::string_view FIRST = "Qv7#first-password-zeta";
+constexpr std::string_view SECOND = "Wx9!second-password-kappa";
+constexpr std::string_view WRONG = "Rb4$wrong-password-omicron";
 
 struct Pattern {
   std::string name;
@@ -71,7 +71,7 @@ struct ProbedRun {
 
 ProbedRun run_probed(const RunningAccountd& daemon, const std::string& command, const std::vector<Answer>& answers,
                      const std::vector<Pattern>& patterns) {
-  PtySession session(MEMORY_PROBE_BIN, PtyOptions{.args = {command, kUserArgument, "mode=CLI"},
+  PtySession session(MEMORY_PROBE_BIN, PtyOptions{.args = {command, USER_ARGUMENT, "mode=CLI"},
                                                   .env = {{"ACCOUNT_IPC_URI", daemon.uri()},
                                                           {"AUTH_MEMORY_PROBE_PATTERNS", pattern_variable(patterns)},
                                                           {"AUTH_MEMORY_PROBE_PLANT", std::nullopt}}});
@@ -101,7 +101,7 @@ class MemoryProbe : public testing::Test {
 TEST_F(MemoryProbe, FindsPlantedCopiesInSecretMemoryOnTheHeapInStaticDataAndInADeadStackFrame) {
   const auto result = test_support::run_process(
       MEMORY_PROBE_BIN, {.args = {"QueryInformation"},
-                         .env = {{"AUTH_MEMORY_PROBE_PATTERNS", pattern_variable(password_patterns("planted", kFirst))},
+                         .env = {{"AUTH_MEMORY_PROBE_PATTERNS", pattern_variable(password_patterns("planted", FIRST))},
                                  {"AUTH_MEMORY_PROBE_PLANT", "planted_password"}}});
   EXPECT_EQ(result.exit_status, 0) << result.err;
   const std::string& report = result.out;
@@ -126,13 +126,13 @@ TEST_F(MemoryProbe, NoPasswordEnvelopeKeyOrMasterKeyOutlivesAnOperation) {
   ASSERT_TRUE(daemon.ready()) << daemon.log();
 
   // A user without a master key gets a new one under the first password.
-  auto patterns = password_patterns("old", kWrong);
-  std::ranges::move(password_patterns("new", kFirst), std::back_inserter(patterns));
+  auto patterns = password_patterns("old", WRONG);
+  std::ranges::move(password_patterns("new", FIRST), std::back_inserter(patterns));
   const auto first = run_probed(
-      daemon, "Update", {{"Old Password", kWrong}, {"New Password", kFirst}, {"Confirm password", kFirst}}, patterns);
+      daemon, "Update", {{"Old Password", WRONG}, {"New Password", FIRST}, {"Confirm password", FIRST}}, patterns);
   ASSERT_EQ(first.exit_status, 0) << test_support::visible(first.transcript);
   EXPECT_TRUE(clean(first.report)) << first.report;
-  const auto key = stored_master_key(daemon.uri(), kUser, kFirst);
+  const auto key = stored_master_key(daemon.uri(), USER, FIRST);
   ASSERT_EQ(key.size(), password_backend::MASTER_KEY_BYTES);
   const Pattern master{"master_key", to_hex(key)};
 
@@ -146,20 +146,20 @@ TEST_F(MemoryProbe, NoPasswordEnvelopeKeyOrMasterKeyOutlivesAnOperation) {
   const Case cases[] = {
       {"change, with a mistyped confirmation first",
        "Update",
-       {{"Old Password", kFirst},
-        {"New Password", kSecond},
-        {"Confirm password", kWrong},
-        {"New Password", kSecond},
-        {"Confirm password", kSecond}},
-       {kFirst, kSecond, kWrong},
+       {{"Old Password", FIRST},
+        {"New Password", SECOND},
+        {"Confirm password", WRONG},
+        {"New Password", SECOND},
+        {"Confirm password", SECOND}},
+       {FIRST, SECOND, WRONG},
        0},
       {"change refused: wrong old password",
        "Update",
-       {{"Old Password", kWrong}, {"New Password", kFirst}, {"Confirm password", kFirst}},
-       {kWrong, kFirst, kSecond},
+       {{"Old Password", WRONG}, {"New Password", FIRST}, {"Confirm password", FIRST}},
+       {WRONG, FIRST, SECOND},
        1},
-      {"check accepted", "Authenticate", {{"Password", kSecond}}, {kSecond}, 0},
-      {"check refused", "Authenticate", {{"Password", kFirst}}, {kFirst, kSecond}, 1},
+      {"check accepted", "Authenticate", {{"Password", SECOND}}, {SECOND}, 0},
+      {"check refused", "Authenticate", {{"Password", FIRST}}, {FIRST, SECOND}, 1},
   };
   for (const auto& c : cases) {
     std::vector<Pattern> searched{master};
@@ -173,7 +173,7 @@ TEST_F(MemoryProbe, NoPasswordEnvelopeKeyOrMasterKeyOutlivesAnOperation) {
   }
   // The changes above really happened: the same master key, now under the
   // second password.
-  EXPECT_EQ(stored_master_key(daemon.uri(), kUser, kSecond), key);
+  EXPECT_EQ(stored_master_key(daemon.uri(), USER, SECOND), key);
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ std::string contents_of(const std::string& path) {
 TEST(PromptDialogue, WritesExactlyTheExpectedBytesAndReturnsTheEntry) {
   const std::vector<std::string> confirmed = {"--prompt",  "New Password",     "--allow-empty",
                                               "--confirm", "Confirm password", "Passwords mismatching"};
-  const std::string kMismatch = "error: Passwords mismatching\n";
+  const std::string MISMATCH = "error: Passwords mismatching\n";
   struct Case {
     std::string name;
     std::vector<std::string> args;
@@ -74,7 +74,7 @@ TEST(PromptDialogue, WritesExactlyTheExpectedBytesAndReturnsTheEntry) {
         {"Confirm password", "onE\n"},
         {"New Password", "two\n"},
         {"Confirm password", "two\n"}},
-       asked("New Password") + asked("Confirm password") + kMismatch + asked("New Password") +
+       asked("New Password") + asked("Confirm password") + MISMATCH + asked("New Password") +
            asked("Confirm password") + cleared(5) + summary("New Password"),
        ok("two")},
       {"two mismatches",
@@ -85,8 +85,8 @@ TEST(PromptDialogue, WritesExactlyTheExpectedBytesAndReturnsTheEntry) {
         {"Confirm password", "same \n"},
         {"New Password", "c\n"},
         {"Confirm password", "c\n"}},
-       asked("New Password") + asked("Confirm password") + kMismatch + asked("New Password") +
-           asked("Confirm password") + kMismatch + asked("New Password") + asked("Confirm password") + cleared(8) +
+       asked("New Password") + asked("Confirm password") + MISMATCH + asked("New Password") +
+           asked("Confirm password") + MISMATCH + asked("New Password") + asked("Confirm password") + cleared(8) +
            summary("New Password"),
        ok("c")},
       {"empty lines asked again when not allowed",

@@ -7,7 +7,7 @@
 // Output lines: "ok " and the entry in hex, or "error ", the debug form,
 // then "display " and the display form; then, when asked, "stdin " and what
 // was left on standard input in hex, and "signals as before" when every
-// disposition of the signals in kReported is what it was before the prompt
+// disposition of the signals in REPORTED is what it was before the prompt
 // (else both, one letter per signal: D default, I ignored, C caught). A
 // caught SIGUSR1 that arrived adds the line "caught SIGUSR1".
 #include <signal.h>
@@ -27,7 +27,7 @@ namespace {
 
 // Every signal the prompt may take while echo is off, in this order: the
 // ones that end or stop the process, then the faults.
-constexpr int kReported[] = {SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGTSTP, SIGALRM, SIGUSR1, SIGUSR2,
+constexpr int REPORTED[] = {SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGTSTP, SIGALRM, SIGUSR1, SIGUSR2,
                              SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,   SIGSYS,  SIGPIPE, SIGPWR,
                              SIGSTKFLT, SIGABRT, SIGSEGV, SIGBUS,  SIGFPE,  SIGILL,  SIGTRAP};
 
@@ -51,7 +51,7 @@ char disposition(int signo) {
 
 std::string dispositions() {
   std::string letters;
-  for (const int signo : kReported) letters.push_back(disposition(signo));
+  for (const int signo : REPORTED) letters.push_back(disposition(signo));
   return letters;
 }
 

@@ -33,7 +33,7 @@ using test_support::RunningAccountd;
 using test_support::summary;
 using test_support::visible;
 
-const common::Uuid kUser = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
+const common::Uuid USER = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
 
 // No C0 or C1 control and no DEL, and valid UTF-8: nothing a terminal would
 // act on instead of showing. (U+0080 to U+009F are C2 80 to C2 9F in UTF-8.)
@@ -100,7 +100,7 @@ TEST(TerminalSafety, AFailedPasswordChangeShowsDaemonBytesEscaped) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeDaemon daemon({FakeScript().answer(c.reply)});
-    PtySession session(AUTH_PASSWORD_BIN, PtyOptions{.args = {"Update", "user_uuid=" + kUser.hyphenated(), "mode=CLI"},
+    PtySession session(AUTH_PASSWORD_BIN, PtyOptions{.args = {"Update", "user_uuid=" + USER.hyphenated(), "mode=CLI"},
                                                      .env = {{"ACCOUNT_IPC_URI", daemon.uri()}}});
     answer_all(session, {{"Old Password", "old\n"}, {"New Password", "new\n"}, {"Confirm password", "new\n"}});
     const auto ended = session.wait_exit();
@@ -124,7 +124,7 @@ TEST(TerminalSafety, TheDaemonLogShowsClientAndCommandLineBytesEscaped) {
   {
     auto connection = tavrin_account::connect_to_endpoint(daemon.uri());
     ASSERT_TRUE(connection.has_value());
-    EXPECT_FALSE(tavrin_account::get_secret(*connection, kUser,
+    EXPECT_FALSE(tavrin_account::get_secret(*connection, USER,
                                             "\x1b]0;owned\x07\xc2\x9b"
                                             "2J\r")
                      .has_value());

@@ -48,15 +48,15 @@ using test_support::SecretKeepingDaemon;
 using test_support::summary;
 using test_support::visible;
 
-const common::Uuid kUser = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
-const std::string kOld = "old secret";
-const std::string kNew = "new secret";
-const std::string kFailure = "Unable to update user password: ";
+const common::Uuid USER = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
+const std::string OLD = "old secret";
+const std::string NEW = "new secret";
+const std::string FAILURE = "Unable to update user password: ";
 
 // The requests of a change, in the order they go out.
-constexpr std::size_t kRead = 1;
-constexpr std::size_t kEnvelopeWrite = 2;
-constexpr std::size_t kHashWrite = 3;
+constexpr std::size_t READ = 1;
+constexpr std::size_t ENVELOPE_WRITE = 2;
+constexpr std::size_t HASH_WRITE = 3;
 
 // Which typed password a stored secret answers to.
 enum class Opens : std::uint8_t { Absent, Old, New, Neither };
@@ -103,10 +103,10 @@ std::vector<std::uint8_t> bytes_of_key(const common::SecretBytes& key) {
 // it, stored with times and a flag this program never writes itself, so a
 // write-back shows whether it kept them.
 std::vector<Secret> existing_user() {
-  static const std::string hash = *password_backend::make_password_hash(bytes_of(kOld));
+  static const std::string hash = *password_backend::make_password_hash(bytes_of(OLD));
   const auto key = the_master_key();
   static const auto envelope =
-      password_backend::seal_master_key(password_backend::envelope_key(bytes_of(kOld)), key.bytes());
+      password_backend::seal_master_key(password_backend::envelope_key(bytes_of(OLD)), key.bytes());
   return {
       Secret{std::string(PASSWORD_SECRET_NAME),
              {hash.begin(), hash.end()},
@@ -123,7 +123,7 @@ std::vector<Secret> existing_user() {
 
 Opens hash_answers(const std::optional<Secret>& secret) {
   if (!secret) return Opens::Absent;
-  for (const auto& [password, opens] : {std::pair{kOld, Opens::Old}, std::pair{kNew, Opens::New}}) {
+  for (const auto& [password, opens] : {std::pair{OLD, Opens::Old}, std::pair{NEW, Opens::New}}) {
     if (password_backend::password_matches(secret->data, bytes_of(password)).value_or(false)) return opens;
   }
   return Opens::Neither;
@@ -133,7 +133,7 @@ Opens hash_answers(const std::optional<Secret>& secret) {
 Opens envelope_answers(const std::optional<Secret>& secret, bool first_time) {
   if (!secret) return Opens::Absent;
   const auto expected = bytes_of_key(the_master_key());
-  for (const auto& [password, opens] : {std::pair{kOld, Opens::Old}, std::pair{kNew, Opens::New}}) {
+  for (const auto& [password, opens] : {std::pair{OLD, Opens::Old}, std::pair{NEW, Opens::New}}) {
     const auto key = test_support::opened_master_key(secret->data, password);
     if (key && (first_time ? key->size() == 32 : *key == expected)) return opens;
   }
@@ -151,7 +151,7 @@ std::string method_and_name(const test_support::RecordedFrame& frame) {
 std::string set_secret_request(const Secret& secret) {
   std::vector<std::uint8_t> body;
   if (!tavrin_account::write_request(body, tavrin_account::SET_SECRET_METHOD,
-                                     tavrin_account::set_secret_params_to_json({kUser, secret}))) {
+                                     tavrin_account::set_secret_params_to_json({USER, secret}))) {
     std::abort();
   }
   return {body.begin(), body.end()};
@@ -207,29 +207,29 @@ void run_row(const Row& row) {
     std::cout << "[ SKIPPED  ] row \"" << row.name << "\": the sanitizer or wrapper manages the address space itself\n";
     return;
   }
-  if (row.signal == SIGTSTP && row.exit_status == 0 && row.plan.request == kRead && under_wrapper()) {
+  if (row.signal == SIGTSTP && row.exit_status == 0 && row.plan.request == READ && under_wrapper()) {
     std::cout << "[ SKIPPED  ] row \"" << row.name << "\": the wrapper does not stop the program\n";
     return;
   }
   const std::vector<Secret> before = row.first_time ? std::vector<Secret>{} : existing_user();
   SecretKeepingDaemon daemon(before, row.plan);
   // Started as from a shell, so that a stop signal stops it.
-  PtySession session(AUTH_PASSWORD_BIN, PtyOptions{.args = {"Update", "user_uuid=" + kUser.hyphenated(), "mode=CLI"},
+  PtySession session(AUTH_PASSWORD_BIN, PtyOptions{.args = {"Update", "user_uuid=" + USER.hyphenated(), "mode=CLI"},
                                                    .env = {{"ACCOUNT_IPC_URI", daemon.uri()}},
                                                    .job_control = true});
   session.wait_for_output("\rOld Password: ");
   session.wait_for_echo_off();
   if (row.limit_address_space) limit_address_space(session.pid());
-  session.type(kOld + "\n");
+  session.type(OLD + "\n");
   session.wait_for_output("\n");
-  test_support::answer_all(session, {{"New Password", kNew + "\n"}, {"Confirm password", kNew + "\n"}});
+  test_support::answer_all(session, {{"New Password", NEW + "\n"}, {"Confirm password", NEW + "\n"}});
   if (row.signal != 0) {
     ASSERT_TRUE(daemon.wait_for_requests(row.plan.request));
     session.send_signal(row.signal);
     wait_until_signal_taken(session.pid(), row.signal);
     daemon.release();
     if (row.signal == SIGTSTP) {
-      if (row.plan.request == kRead) session.wait_until_stopped();
+      if (row.plan.request == READ) session.wait_until_stopped();
       session.send_signal(SIGCONT);
     }
   }
@@ -248,7 +248,7 @@ void run_row(const Row& row) {
   ASSERT_TRUE(shown.starts_with(dialogue)) << visible(shown);
   const std::string after = shown.substr(dialogue.size());
   if (row.exit_status == 1) {
-    EXPECT_TRUE(after.starts_with(kFailure + row.failure)) << visible(after);
+    EXPECT_TRUE(after.starts_with(FAILURE + row.failure)) << visible(after);
     EXPECT_TRUE(after.ends_with("\n") && after.find('\n') == after.size() - 1) << visible(after);
   } else {
     EXPECT_EQ(after, "") << visible(after);
@@ -294,62 +294,62 @@ TEST(WritePhase, AFaultAtAnyStepLeavesOnePasswordForBothSecretsOrANamedWindow) {
   const std::vector<Row> rows = {
       {.name = "no fault", .requests = 3},
       {.name = "read: error",
-       .plan = at(kRead, Fault::Error),
+       .plan = at(READ, Fault::Error),
        .exit_status = 1,
        .failure = "permission denied",
        .requests = 1},
-      {.name = "read: close", .plan = at(kRead, Fault::Close), .exit_status = 1, .failure = closed, .requests = 1},
+      {.name = "read: close", .plan = at(READ, Fault::Close), .exit_status = 1, .failure = closed, .requests = 1},
       {.name = "read: garbage",
-       .plan = at(kRead, Fault::Garbage),
+       .plan = at(READ, Fault::Garbage),
        .exit_status = 1,
        .failure = unreadable,
        .requests = 1},
       {.name = "hashing: address space too small", .limit_address_space = true, .exit_status = 1, .requests = 1},
       {.name = "envelope write: error",
-       .plan = at(kEnvelopeWrite, Fault::Error),
+       .plan = at(ENVELOPE_WRITE, Fault::Error),
        .exit_status = 1,
        .failure = "permission denied",
        .requests = 2},
       {.name = "envelope write: close",
-       .plan = at(kEnvelopeWrite, Fault::Close),
+       .plan = at(ENVELOPE_WRITE, Fault::Close),
        .exit_status = 1,
        .failure = closed,
        .requests = 2},
       {.name = "envelope write: garbage",
-       .plan = at(kEnvelopeWrite, Fault::Garbage),
+       .plan = at(ENVELOPE_WRITE, Fault::Garbage),
        .exit_status = 1,
        .failure = unreadable,
        .requests = 2},
       // Window: a failure reported for a write the daemon did apply.
       {.name = "envelope write: applied, then error",
-       .plan = at(kEnvelopeWrite, Fault::AppliedThenError),
+       .plan = at(ENVELOPE_WRITE, Fault::AppliedThenError),
        .exit_status = 1,
        .failure = "permission denied",
        .requests = 2,
        .window = envelope_applied},
       // Window: the reply to an applied write is lost.
       {.name = "envelope write: applied, then close",
-       .plan = at(kEnvelopeWrite, Fault::AppliedThenClose),
+       .plan = at(ENVELOPE_WRITE, Fault::AppliedThenClose),
        .exit_status = 1,
        .failure = closed,
        .requests = 2,
        .window = envelope_applied},
       // The daemon refused the hash: the envelope is written back as it was.
       {.name = "hash write: error",
-       .plan = at(kHashWrite, Fault::Error),
+       .plan = at(HASH_WRITE, Fault::Error),
        .exit_status = 1,
        .failure = "permission denied",
        .requests = 4},
       // Window: a transport failure after the envelope write was applied.
       {.name = "hash write: close",
-       .plan = at(kHashWrite, Fault::Close),
+       .plan = at(HASH_WRITE, Fault::Close),
        .exit_status = 1,
        .failure = closed,
        .requests = 3,
        .window = envelope_applied},
       // Window: a reply that cannot be read says nothing about what was stored.
       {.name = "hash write: garbage",
-       .plan = at(kHashWrite, Fault::Garbage),
+       .plan = at(HASH_WRITE, Fault::Garbage),
        .exit_status = 1,
        .failure = unreadable,
        .requests = 3,
@@ -357,7 +357,7 @@ TEST(WritePhase, AFaultAtAnyStepLeavesOnePasswordForBothSecretsOrANamedWindow) {
       // Window: a failure reported for a write the daemon did apply; the
       // write-back then undoes the envelope under the new hash.
       {.name = "hash write: applied, then error",
-       .plan = at(kHashWrite, Fault::AppliedThenError),
+       .plan = at(HASH_WRITE, Fault::AppliedThenError),
        .exit_status = 1,
        .failure = "permission denied",
        .requests = 4,
@@ -365,7 +365,7 @@ TEST(WritePhase, AFaultAtAnyStepLeavesOnePasswordForBothSecretsOrANamedWindow) {
       // Window: the reply to an applied write is lost; the change is complete
       // but reported as failed.
       {.name = "hash write: applied, then close",
-       .plan = at(kHashWrite, Fault::AppliedThenClose),
+       .plan = at(HASH_WRITE, Fault::AppliedThenClose),
        .exit_status = 1,
        .failure = closed,
        .requests = 3,
@@ -378,7 +378,7 @@ TEST(WritePhase, AFaultAtAnyStepLeavesOnePasswordForBothSecretsOrANamedWindow) {
        .requests = 1},
       {.name = "first time: envelope write: error",
        .first_time = true,
-       .plan = at(kEnvelopeWrite, Fault::Error),
+       .plan = at(ENVELOPE_WRITE, Fault::Error),
        .exit_status = 1,
        .failure = "permission denied",
        .requests = 2},
@@ -386,7 +386,7 @@ TEST(WritePhase, AFaultAtAnyStepLeavesOnePasswordForBothSecretsOrANamedWindow) {
       // new key guards nothing yet.
       {.name = "first time: hash write: error",
        .first_time = true,
-       .plan = at(kHashWrite, Fault::Error),
+       .plan = at(HASH_WRITE, Fault::Error),
        .exit_status = 1,
        .failure = "permission denied",
        .requests = 3,
@@ -401,7 +401,7 @@ TEST(WritePhase, ATerminationSignalDuringTheWritesIsHeldUntilTheChangeHasEnded) 
     std::size_t request;
   };
   const std::vector<Step> steps = {
-      {"the read", kRead}, {"the envelope write", kEnvelopeWrite}, {"the hash write", kHashWrite}};
+      {"the read", READ}, {"the envelope write", ENVELOPE_WRITE}, {"the hash write", HASH_WRITE}};
   const std::vector<std::pair<int, std::string>> signals = {
       {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}, {SIGQUIT, "SIGQUIT"}, {SIGTSTP, "SIGTSTP"}};
   std::vector<Row> rows;
@@ -413,7 +413,7 @@ TEST(WritePhase, ATerminationSignalDuringTheWritesIsHeldUntilTheChangeHasEnded) 
               .requests = 3};
       // Before the first write a signal has its usual effect, and nothing
       // has been written; a stopped program carries on when continued.
-      if (step.request == kRead && signo != SIGTSTP) {
+      if (step.request == READ && signo != SIGTSTP) {
         row.exit_status = -1;
         row.requests = 1;
       }
@@ -422,14 +422,14 @@ TEST(WritePhase, ATerminationSignalDuringTheWritesIsHeldUntilTheChangeHasEnded) 
   }
   // Held, and the outcome is still the true one.
   rows.push_back({.name = "SIGTERM during a refused hash write",
-                  .plan = {.request = kHashWrite, .fault = Fault::Error, .delayed = true},
+                  .plan = {.request = HASH_WRITE, .fault = Fault::Error, .delayed = true},
                   .signal = SIGTERM,
                   .exit_status = 1,
                   .failure = "permission denied",
                   .requests = 4});
   rows.push_back({.name = "first time: SIGHUP during the hash write",
                   .first_time = true,
-                  .plan = {.request = kHashWrite, .delayed = true},
+                  .plan = {.request = HASH_WRITE, .delayed = true},
                   .signal = SIGHUP,
                   .requests = 3});
   for (const auto& row : rows) run_row(row);

@@ -45,15 +45,15 @@
 namespace auth_password::memory_probe {
 namespace {
 
-constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+constexpr std::size_t CHUNK_BYTES = std::size_t{1} << 20;
 // Sanitizer shadow memory spans terabytes of mostly unused address space;
 // nothing of ours is ever that large.
-constexpr std::size_t kLargestMapping = std::size_t{1} << 30;
-constexpr std::size_t kLargestPattern = 256;
-constexpr std::size_t kMostHitsReported = 64;
+constexpr std::size_t LARGEST_MAPPING = std::size_t{1} << 30;
+constexpr std::size_t LARGEST_PATTERN = 256;
+constexpr std::size_t MOST_HITS_REPORTED = 64;
 // The planted stack copy sits this far below the frame that searches, where
 // the search's own calls do not reach.
-constexpr std::size_t kDeadFrameBytes = std::size_t{64} * 1024;
+constexpr std::size_t DEAD_FRAME_BYTES = std::size_t{64} * 1024;
 
 struct Pattern {
   std::string name;
@@ -84,7 +84,7 @@ struct Probe {
 Probe* g_probe = nullptr;
 std::string* g_planted_on_heap = nullptr;
 common::SecretBytes* g_planted_secret = nullptr;              // never released, as if an exit() skipped its destructor
-std::array<std::uint8_t, kLargestPattern> g_planted_data{1};  // initialised: .data, not .bss
+std::array<std::uint8_t, LARGEST_PATTERN> g_planted_data{1};  // initialised: .data, not .bss
 // NOLINTEND(cppcoreguidelines-avoid-non-const-global-variables)
 
 // Tells the compiler the memory is used, so stores into it stay.
@@ -115,7 +115,7 @@ void load_patterns(Probe& probe, std::string_view patterns_text) {
       return;
     }
     const std::string_view hex = entry.substr(colon + 1);
-    if (hex.empty() || hex.size() % 2 != 0 || hex.size() / 2 > kLargestPattern ||
+    if (hex.empty() || hex.size() % 2 != 0 || hex.size() / 2 > LARGEST_PATTERN ||
         !std::ranges::all_of(hex, is_hex_digit)) {
       probe.error = "pattern " + std::string(entry.substr(0, colon)) + " is not 1 to 256 bytes of hex";
       return;
@@ -126,7 +126,7 @@ void load_patterns(Probe& probe, std::string_view patterns_text) {
   }
 
   const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-  probe.buffer_bytes = kChunkBytes + kLargestPattern;
+  probe.buffer_bytes = CHUNK_BYTES + LARGEST_PATTERN;
   probe.arena_bytes = (total + probe.buffer_bytes + page - 1) / page * page;
   void* arena = ::mmap(nullptr, probe.arena_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (arena == MAP_FAILED) {
@@ -152,7 +152,7 @@ void load_patterns(Probe& probe, std::string_view patterns_text) {
 // A dead frame far below the caller's, as a function that forgot to wipe its
 // buffer would leave it.
 [[gnu::noinline]] void leave_in_dead_frame(std::span<const std::uint8_t> bytes) {
-  std::array<std::uint8_t, kDeadFrameBytes> frame;  // NOLINT(cppcoreguidelines-pro-type-member-init)
+  std::array<std::uint8_t, DEAD_FRAME_BYTES> frame;  // NOLINT(cppcoreguidelines-pro-type-member-init)
   std::memcpy(frame.data(), bytes.data(), bytes.size());
   keep(frame.data());
 }
@@ -234,7 +234,7 @@ struct Search {
 };
 
 void note_hit(Search& search, const Pattern& pattern, std::uintptr_t address, const Mapping& mapping) {
-  if (++search.hits > kMostHitsReported) return;
+  if (++search.hits > MOST_HITS_REPORTED) return;
   search.report += "memory-probe: found " + pattern.name + " at " + hex_address(address) + " in " + mapping.region +
                    " (+" + hex_address(address - mapping.begin) + ")\n";
 }
@@ -243,26 +243,26 @@ void note_hit(Search& search, const Pattern& pattern, std::uintptr_t address, co
 // so a copy that straddles two chunks is still seen, and seen once.
 bool search_mapping(const Probe& probe, const Mapping& mapping, Search& search) {
   const std::size_t overlap = probe.longest == 0 ? 0 : probe.longest - 1;
-  for (std::uintptr_t at = mapping.begin; at < mapping.end; at += kChunkBytes) {
-    const std::size_t wanted = std::min<std::size_t>(kChunkBytes + overlap, mapping.end - at);
+  for (std::uintptr_t at = mapping.begin; at < mapping.end; at += CHUNK_BYTES) {
+    const std::size_t wanted = std::min<std::size_t>(CHUNK_BYTES + overlap, mapping.end - at);
     iovec local{probe.buffer, wanted};
     iovec remote{reinterpret_cast<void*>(at), wanted};  // NOLINT(performance-no-int-to-ptr)
     const ssize_t got = ::process_vm_readv(::getpid(), &local, 1, &remote, 1, 0);
     if (got < 0) {
       if (errno != EFAULT && errno != EIO) return false;
-      search.skipped += std::min(wanted, kChunkBytes);
+      search.skipped += std::min(wanted, CHUNK_BYTES);
       continue;
     }
     const auto read = static_cast<std::size_t>(got);
-    const bool last = at + kChunkBytes >= mapping.end;
-    search.scanned += last ? read : std::min(read, kChunkBytes);
+    const bool last = at + CHUNK_BYTES >= mapping.end;
+    search.scanned += last ? read : std::min(read, CHUNK_BYTES);
     for (const Pattern& pattern : probe.patterns) {
       const std::uint8_t* from = probe.buffer;
       const std::uint8_t* const end = probe.buffer + read;
       while (const void* found =
                  ::memmem(from, static_cast<std::size_t>(end - from), pattern.bytes.data(), pattern.bytes.size())) {
         const auto offset = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - probe.buffer);
-        if (offset >= kChunkBytes && !last) break;  // the next chunk sees it whole
+        if (offset >= CHUNK_BYTES && !last) break;  // the next chunk sees it whole
         note_hit(search, pattern, at + offset, mapping);
         from = static_cast<const std::uint8_t*>(found) + 1;
       }
@@ -278,7 +278,7 @@ std::string search_everything(const Probe& probe) {
   const auto arena_begin = reinterpret_cast<std::uintptr_t>(probe.arena);
   Search search;
   for (const Mapping& mapping : readable_mappings(*maps, arena_begin, arena_begin + probe.arena_bytes)) {
-    if (mapping.end - mapping.begin > kLargestMapping) {
+    if (mapping.end - mapping.begin > LARGEST_MAPPING) {
       search.skipped += mapping.end - mapping.begin;
       continue;
     }

@@ -30,7 +30,7 @@ extern char** environ;
 namespace test_support {
 namespace {
 
-constexpr int kWaitMs = 10'000;
+constexpr int WAIT_MS = 10'000;
 
 std::string frame_of(std::string_view body) {
   std::string out(4, '\0');
@@ -50,7 +50,7 @@ std::string response_body(bool success, const nlohmann::json& value) {
 bool wait_readable(int fd, int stop_fd) {
   std::array<pollfd, 2> fds{{{fd, POLLIN, 0}, {stop_fd, POLLIN, 0}}};
   while (true) {
-    const int ready = ::poll(fds.data(), fds.size(), kWaitMs);
+    const int ready = ::poll(fds.data(), fds.size(), WAIT_MS);
     if (ready < 0 && errno == EINTR) continue;
     return ready > 0 && fds[1].revents == 0;
   }
@@ -257,7 +257,7 @@ SecretKeepingDaemon::~SecretKeepingDaemon() {
 
 bool SecretKeepingDaemon::wait_for_requests(std::size_t count) {
   std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, std::chrono::milliseconds(kWaitMs), [&] { return frames_.size() >= count; });
+  return changed_.wait_for(lock, std::chrono::milliseconds(WAIT_MS), [&] { return frames_.size() >= count; });
 }
 
 void SecretKeepingDaemon::release() {
@@ -302,7 +302,7 @@ bool SecretKeepingDaemon::handle(int fd, const std::string& body, std::size_t nu
   const bool planned = number == plan_.request;
   if (planned && plan_.delayed) {
     std::unique_lock lock(mutex_);
-    if (!changed_.wait_for(lock, std::chrono::milliseconds(kWaitMs), [&] { return released_ || stopping_; }) ||
+    if (!changed_.wait_for(lock, std::chrono::milliseconds(WAIT_MS), [&] { return released_ || stopping_; }) ||
         stopping_) {
       return false;
     }

@@ -193,7 +193,7 @@ PtySession::PtySession(const std::string& program, const PtyOptions& options) {
   // Input reaches the line discipline asynchronously; its echo shows it has
   // arrived, so it is queued before the program can look at its input.
   write_fully(master_.get(), options.typed_ahead);
-  const auto deadline = Clock::now() + kTimeout;
+  const auto deadline = Clock::now() + TIMEOUT;
   while (transcript_.size() < options.typed_ahead.size()) {
     if (Clock::now() > deadline) fail("timed out waiting for the echo of the input typed ahead");
     pump(std::chrono::milliseconds(5));

@@ -45,7 +45,7 @@ struct PtyExit {
 // message that shows what the terminal held.
 class PtySession {
  public:
-  static constexpr std::chrono::milliseconds kTimeout{10'000};
+  static constexpr std::chrono::milliseconds TIMEOUT{10'000};
 
   PtySession(const std::string& program, const PtyOptions& options = {});
   PtySession(const PtySession&) = delete;
@@ -54,18 +54,18 @@ class PtySession {
 
   // Waits until `bytes` appear on the terminal after the end of the previous
   // match.
-  void wait_for_output(std::string_view bytes, std::chrono::milliseconds timeout = kTimeout);
+  void wait_for_output(std::string_view bytes, std::chrono::milliseconds timeout = TIMEOUT);
   // Waits until the terminal's ECHO flag is off: the program is about to
   // read a hidden line, and anything typed from now on reaches it.
-  void wait_for_echo_off(std::chrono::milliseconds timeout = kTimeout);
+  void wait_for_echo_off(std::chrono::milliseconds timeout = TIMEOUT);
   // Waits until the program is stopped (by SIGTSTP or SIGSTOP).
-  void wait_until_stopped(std::chrono::milliseconds timeout = kTimeout);
+  void wait_until_stopped(std::chrono::milliseconds timeout = TIMEOUT);
 
   void type(std::string_view bytes);
   void send_signal(int signo);
 
   // Waits for the program to end and collects everything it wrote.
-  PtyExit wait_exit(std::chrono::milliseconds timeout = kTimeout);
+  PtyExit wait_exit(std::chrono::milliseconds timeout = TIMEOUT);
 
   [[nodiscard]] bool echo_enabled() const;
   [[nodiscard]] const std::string& transcript() const { return transcript_; }

@@ -12,7 +12,7 @@ struct KindText {
 };
 
 // Indexed by ErrorKind; the order is the enumeration's.
-constexpr auto kKindTexts = std::to_array<KindText>({
+constexpr auto KIND_TEXTS = std::to_array<KindText>({
     {"NotFound", "entity not found"},
     {"PermissionDenied", "permission denied"},
     {"ConnectionRefused", "connection refused"},
@@ -58,14 +58,14 @@ constexpr auto kKindTexts = std::to_array<KindText>({
     {"Other", "other error"},
     {"Uncategorized", "uncategorized error"},
 });
-static_assert(std::size(kKindTexts) == static_cast<std::size_t>(ErrorKind::Uncategorized) + 1);
+static_assert(std::size(KIND_TEXTS) == static_cast<std::size_t>(ErrorKind::Uncategorized) + 1);
 
 }  // namespace
 
-std::string_view error_kind_name(ErrorKind kind) { return kKindTexts[static_cast<std::size_t>(kind)].name; }
+std::string_view error_kind_name(ErrorKind kind) { return KIND_TEXTS[static_cast<std::size_t>(kind)].name; }
 
 std::string_view error_kind_description(ErrorKind kind) {
-  return kKindTexts[static_cast<std::size_t>(kind)].description;
+  return KIND_TEXTS[static_cast<std::size_t>(kind)].description;
 }
 
 ErrorKind error_kind_from_os_code(int code) {

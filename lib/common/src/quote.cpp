@@ -55,10 +55,10 @@ struct NamedEscape {
   utf8proc_int32_t character;
   std::string_view written;
 };
-constexpr std::array<NamedEscape, 4> kNamedEscapes{{{'\t', "\\t"}, {'\r', "\\r"}, {'\n', "\\n"}, {'\0', "\\0"}}};
+constexpr std::array<NamedEscape, 4> NAMED_ESCAPES{{{'\t', "\\t"}, {'\r', "\\r"}, {'\n', "\\n"}, {'\0', "\\0"}}};
 
 void append_escaped(std::string& out, utf8proc_int32_t c) {
-  for (const auto& named : kNamedEscapes) {
+  for (const auto& named : NAMED_ESCAPES) {
     if (named.character == c) {
       out += named.written;
       return;

@@ -7,8 +7,8 @@
 namespace common {
 namespace {
 
-constexpr std::string_view kUrnPrefix = "urn:uuid:";
-constexpr std::array<std::size_t, 5> kGroupLengths = {8, 4, 4, 4, 12};
+constexpr std::string_view URN_PREFIX = "urn:uuid:";
+constexpr std::array<std::size_t, 5> GROUP_LENGTHS = {8, 4, 4, 4, 12};
 
 int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -18,11 +18,11 @@ int hex_value(char c) {
 }
 
 bool has_urn_prefix(std::string_view text) {
-  if (text.size() < kUrnPrefix.size()) return false;
-  for (std::size_t i = 0; i < kUrnPrefix.size(); ++i) {
+  if (text.size() < URN_PREFIX.size()) return false;
+  for (std::size_t i = 0; i < URN_PREFIX.size(); ++i) {
     const char c = text[i];
     const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    if (lower != kUrnPrefix[i]) return false;
+    if (lower != URN_PREFIX[i]) return false;
   }
   return true;
 }
@@ -46,8 +46,8 @@ std::expected<Uuid, UuidParseError> parse_uuid(std::string_view text) {
   std::string_view body = text;
   std::size_t offset = 0;
   if (has_urn_prefix(text)) {
-    body.remove_prefix(kUrnPrefix.size());
-    offset = kUrnPrefix.size();
+    body.remove_prefix(URN_PREFIX.size());
+    offset = URN_PREFIX.size();
   } else if (!text.empty() && text.front() == '{') {
     if (text.size() < 2 || text.back() != '}') return std::unexpected(char_error(text, text.size() - 1));
     body = text.substr(1, text.size() - 2);
@@ -65,13 +65,13 @@ std::expected<Uuid, UuidParseError> parse_uuid(std::string_view text) {
   } else {
     std::size_t groups = 1;
     for (const char c : body) groups += c == '-' ? 1 : 0;
-    if (groups != kGroupLengths.size()) {
+    if (groups != GROUP_LENGTHS.size()) {
       return std::unexpected(UuidParseError{.kind = UuidParseError::Kind::GroupCount, .count = groups});
     }
     std::size_t start = 0;
-    for (std::size_t g = 0; g < kGroupLengths.size(); ++g) {
+    for (std::size_t g = 0; g < GROUP_LENGTHS.size(); ++g) {
       const std::size_t end = std::min(body.find('-', start), body.size());
-      if (end - start != kGroupLengths[g]) {
+      if (end - start != GROUP_LENGTHS[g]) {
         return std::unexpected(UuidParseError{
             .kind = UuidParseError::Kind::GroupLength, .index = offset + start, .len = end - start, .group = g});
       }
@@ -91,13 +91,13 @@ std::expected<Uuid, UuidParseError> parse_uuid(std::string_view text) {
 }
 
 std::string Uuid::hyphenated() const {
-  static constexpr std::string_view kDigits = "0123456789abcdef";
+  static constexpr std::string_view DIGITS = "0123456789abcdef";
   std::string out;
   out.reserve(36);
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     if (i == 4 || i == 6 || i == 8 || i == 10) out += '-';
-    out += kDigits[bytes[i] >> 4];
-    out += kDigits[bytes[i] & 0xF];
+    out += DIGITS[bytes[i] >> 4];
+    out += DIGITS[bytes[i] & 0xF];
   }
   return out;
 }
@@ -111,7 +111,7 @@ std::string UuidParseError::display() const {
     case Kind::GroupCount: return "invalid group count: expected 5, found " + std::to_string(count);
     case Kind::GroupLength:
       return "invalid group length in group " + std::to_string(group) + ": expected " +
-             std::to_string(kGroupLengths[group]) + ", found " + std::to_string(len);
+             std::to_string(GROUP_LENGTHS[group]) + ", found " + std::to_string(len);
   }
   return {};
 }

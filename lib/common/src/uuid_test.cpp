@@ -5,14 +5,14 @@
 namespace common {
 namespace {
 
-constexpr std::string_view kHyphenated = "67e55044-10b1-426f-9247-bb680e5fe0c8";
+constexpr std::string_view HYPHENATED = "67e55044-10b1-426f-9247-bb680e5fe0c8";
 
 TEST(ParseUuid, AcceptsTheFourFormsInAnyCase) {
-  const auto expected = parse_uuid(kHyphenated);
+  const auto expected = parse_uuid(HYPHENATED);
   ASSERT_TRUE(expected);
   EXPECT_EQ(expected->bytes[0], 0x67);
   EXPECT_EQ(expected->bytes[15], 0xc8);
-  EXPECT_EQ(expected->hyphenated(), kHyphenated);
+  EXPECT_EQ(expected->hyphenated(), HYPHENATED);
   for (const std::string_view text : {
            "67e5504410b1426f9247bb680e5fe0c8",
            "67E5504410B1426F9247BB680E5FE0C8",

@@ -20,12 +20,12 @@ Bytes pattern(std::size_t length) {
   return bytes;
 }
 
-constexpr std::string_view kZeros32 = "0000000000000000000000000000000000000000000000000000000000000000";
-constexpr std::string_view kKey15 = "feffe9928665731c6d6a8f9467308308feffe9928665731c6d6a8f9467308308";
-constexpr std::string_view kPlain15 =
+constexpr std::string_view ZEROS32 = "0000000000000000000000000000000000000000000000000000000000000000";
+constexpr std::string_view KEY15 = "feffe9928665731c6d6a8f9467308308feffe9928665731c6d6a8f9467308308";
+constexpr std::string_view PLAIN15 =
     "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a72"
     "1c3c0c95956809532fcf0e2449a6b525b16aedf5aa0de657ba637b391aafd255";
-constexpr std::string_view kCipher15 =
+constexpr std::string_view CIPHER15 =
     "522dc1f099567d07f47f37a32a84427d643a8cdcbfe5c0c97598a2bd2555d1aa"
     "8cb08e48590dbb3da7b08b1056828838c5f61e6393ba7a0abcc9f662898015ad";
 
@@ -42,13 +42,13 @@ TEST(AesGcm, SealsAndOpensKnownAnswers) {
     std::string_view tag;
   };
   const KnownAnswer cases[] = {
-      {kZeros32, "000000000000000000000000", {}, "", "530f8afbc74536b9a963b4f1c4cb738b"},
-      {kZeros32, "000000000000000000000000", Bytes(16, 0), "cea7403d4d606b6e074ec5d3baf39d18",
+      {ZEROS32, "000000000000000000000000", {}, "", "530f8afbc74536b9a963b4f1c4cb738b"},
+      {ZEROS32, "000000000000000000000000", Bytes(16, 0), "cea7403d4d606b6e074ec5d3baf39d18",
        "d0d1c8a799996bf0265b98b5d48ab919"},
-      {kKey15, "cafebabefacedbaddecaf888", from_hex(kPlain15), kCipher15, "b094dac5d93471bdec1a502270e3cc6c"},
-      {kKey15, "cafebabefacedbaddecaf888", from_hex(kPlain15.substr(0, 120)), kCipher15.substr(0, 120),
+      {KEY15, "cafebabefacedbaddecaf888", from_hex(PLAIN15), CIPHER15, "b094dac5d93471bdec1a502270e3cc6c"},
+      {KEY15, "cafebabefacedbaddecaf888", from_hex(PLAIN15.substr(0, 120)), CIPHER15.substr(0, 120),
        "eb9f796c8d356fc31a8433884b696f4f"},
-      {kKey15, "cafebabefacedbaddecaf888", pattern(1000), "8b1bfdc07df151d36919782bd12a068e",
+      {KEY15, "cafebabefacedbaddecaf888", pattern(1000), "8b1bfdc07df151d36919782bd12a068e",
        "0e0f3b938e3b11e267fdb765c2161dd3"},
   };
   for (const auto& known : cases) {
@@ -78,7 +78,7 @@ TEST(AesGcm, SealsAndOpensKnownAnswers) {
     EXPECT_FALSE(aes_256_gcm_open(key, nonce, ciphertext_and_tag.first(GCM_TAG_BYTES - 1), opened));
   }
   common::SecretBytes reused = common::SecretBytes::copy_of(std::string_view("left over"));
-  EXPECT_FALSE(aes_256_gcm_open(from_hex(kZeros32), Bytes(12, 9), Bytes(20, 0), reused));
+  EXPECT_FALSE(aes_256_gcm_open(from_hex(ZEROS32), Bytes(12, 9), Bytes(20, 0), reused));
   EXPECT_TRUE(reused.empty());
 }
 
@@ -87,7 +87,7 @@ TEST(AesGcm, SealsAndOpensKnownAnswers) {
 TEST(AesGcm, InteroperatesWithLibsodium) {
   common::ensure_sodium_ready();
   if (crypto_aead_aes256gcm_is_available() == 0) GTEST_SKIP() << "libsodium's AES-GCM needs AES-NI";
-  const auto key = from_hex(kKey15);
+  const auto key = from_hex(KEY15);
   const Bytes nonce(GCM_NONCE_BYTES, 0x5a);
   for (const std::size_t length : {0U, 1U, 15U, 16U, 32U, 100U, 1000U, 4099U}) {
     const Bytes plain = pattern(length);

@@ -21,7 +21,7 @@ namespace {
 using test_support::bytes_of;
 using test_support::from_hex;
 
-constexpr std::string_view kPrefix = "$argon2id$v=19$m=19456,t=2,p=1$";
+constexpr std::string_view PREFIX = "$argon2id$v=19$m=19456,t=2,p=1$";
 
 bool matches(std::string_view stored, std::string_view password) {
   const auto result = password_matches(bytes_of(stored), bytes_of(password));
@@ -39,10 +39,10 @@ TEST(MakePasswordHash, WritesTheFixedFormWithAFreshSalt) {
     ASSERT_TRUE(first && second);
     for (const auto& text : {*first, *second}) {
       ASSERT_EQ(text.size(), 97U) << text;
-      EXPECT_TRUE(text.starts_with(kPrefix)) << text;
-      EXPECT_EQ(text[kPrefix.size() + 22], '$') << text;
-      EXPECT_EQ(b64_decode(text.substr(kPrefix.size(), 22), 16)->size(), 16U) << text;
-      EXPECT_EQ(b64_decode(text.substr(kPrefix.size() + 23), 32)->size(), 32U) << text;
+      EXPECT_TRUE(text.starts_with(PREFIX)) << text;
+      EXPECT_EQ(text[PREFIX.size() + 22], '$') << text;
+      EXPECT_EQ(b64_decode(text.substr(PREFIX.size(), 22), 16)->size(), 16U) << text;
+      EXPECT_EQ(b64_decode(text.substr(PREFIX.size() + 23), 32)->size(), 32U) << text;
       EXPECT_TRUE(matches(text, password)) << text;
     }
     EXPECT_NE(*first, *second);
@@ -66,7 +66,7 @@ TEST(MakePasswordHash, AFailingRandomSourceIsRngFailure) {
     std::ranges::fill(out, std::uint8_t{0x5a});
     return {};
   };
-  EXPECT_EQ(make_password_hash_using(fixed, bytes_of("pw")).value().substr(kPrefix.size(), 22),
+  EXPECT_EQ(make_password_hash_using(fixed, bytes_of("pw")).value().substr(PREFIX.size(), 22),
             b64_encode(std::vector<std::uint8_t>(16, 0x5a)));
 }
 
@@ -136,7 +136,7 @@ TEST(PasswordMatches, StoredHashesThatCannotBeRecomputedMatchNothing) {
 TEST(PasswordMatches, MissingVersionAndParametersTakeTheDefaults) {
   const auto made = make_password_hash(bytes_of("pw"));
   ASSERT_TRUE(made);
-  const std::string tail = made->substr(kPrefix.size() - 1);  // "$salt$hash"
+  const std::string tail = made->substr(PREFIX.size() - 1);  // "$salt$hash"
   for (const std::string head : {"$argon2id", "$argon2id$v=19", "$argon2id$m=19456", "$argon2id$v=19$t=2,p=1",
                                  "$argon2id$v=19$p=1,t=2,m=19456"}) {
     EXPECT_TRUE(matches(head + tail, "pw")) << head;

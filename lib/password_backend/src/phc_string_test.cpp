@@ -10,14 +10,14 @@ namespace {
 using Reason = PhcParseError::Reason;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::string_view kSalt = "c29tZXNhbHQ";  // "somesalt"
-constexpr std::string_view kHash = "PL01amPyeUuxG7H0vIr5X+qHkZvWnHmGBGXFYvh8z2E";
+constexpr std::string_view SALT = "c29tZXNhbHQ";  // "somesalt"
+constexpr std::string_view HASH = "PL01amPyeUuxG7H0vIr5X+qHkZvWnHmGBGXFYvh8z2E";
 
 std::string with(std::string_view head, std::string_view tail = "") { return std::string(head) + std::string(tail); }
 
 TEST(PhcString, ParsesFieldsInAnyOrderAndWritesThemBack) {
   const auto full = parse_phc_string(with("$argon2id$v=19$p=4,keyid=AAECAw,t=3,data=BAUG,m=65536$", "c29tZXNhbHQ$") +
-                                     std::string(kHash));
+                                     std::string(HASH));
   ASSERT_TRUE(full) << full.error().debug();
   EXPECT_EQ(full->algorithm, "argon2id");
   EXPECT_EQ(full->version, 19U);
@@ -29,17 +29,17 @@ TEST(PhcString, ParsesFieldsInAnyOrderAndWritesThemBack) {
   EXPECT_EQ(full->salt, (Bytes{'s', 'o', 'm', 'e', 's', 'a', 'l', 't'}));
   EXPECT_EQ(full->hash->size(), 32U);
   EXPECT_EQ(format_phc_string(*full),
-            with("$argon2id$v=19$m=65536,t=3,p=4,keyid=AAECAw,data=BAUG$c29tZXNhbHQ$", kHash));
+            with("$argon2id$v=19$m=65536,t=3,p=4,keyid=AAECAw,data=BAUG$c29tZXNhbHQ$", HASH));
 
   // Every optional field may be missing; canonical texts come back unchanged.
   const std::string canonical[] = {
       "$argon2id",
       "$argon2id$v=19",
       "$argon2id$m=1",
-      with("$argon2id$", kSalt),
-      with("$argon2id$v=16$", kSalt),
-      with("$argon2id$v=0$m=0,t=0,p=4294967295$", kSalt) + "$" + std::string(kHash),
-      with("$argon2i$m=1$c29tZXNhbHQ$", kHash),
+      with("$argon2id$", SALT),
+      with("$argon2id$v=16$", SALT),
+      with("$argon2id$v=0$m=0,t=0,p=4294967295$", SALT) + "$" + std::string(HASH),
+      with("$argon2i$m=1$c29tZXNhbHQ$", HASH),
       "$scrypt$ln=15,r=8$c29tZXNhbHQ$AAAAAA",
       "$pbkdf2-sha256$i=1000,x=a.Y/z+-9$c29tZXNhbHQ$AAAAAA",
   };
@@ -48,7 +48,7 @@ TEST(PhcString, ParsesFieldsInAnyOrderAndWritesThemBack) {
     ASSERT_TRUE(parsed) << text << ": " << parsed.error().debug();
     EXPECT_EQ(format_phc_string(*parsed), text);
   }
-  const auto bare = parse_phc_string(with("$argon2d$", kSalt));
+  const auto bare = parse_phc_string(with("$argon2d$", SALT));
   ASSERT_TRUE(bare);
   EXPECT_FALSE(bare->version || bare->memory_kib || bare->passes || bare->lanes || bare->hash);
   const auto other = parse_phc_string("$x$ln=15,r=8");
@@ -70,7 +70,7 @@ TEST(PhcString, RejectsMalformedTextsWithTheFaultAndItsPosition) {
       {"$", {Reason::EmptyField, 1}},
       {"$argon2id$", {Reason::EmptyField, 10}},
       {"$argon2id$$c29tZXNhbHQ", {Reason::EmptyField, 10}},
-      {with("$argon2id$v=19$m=1$c29tZXNhbHQ$", kHash) + "$", {Reason::EmptyField, 75}},
+      {with("$argon2id$v=19$m=1$c29tZXNhbHQ$", HASH) + "$", {Reason::EmptyField, 75}},
       {"$Argon2id", {Reason::BadIdentifier, 1}},
       {"$argon2_id", {Reason::BadIdentifier, 1}},
       {"$" + long_name, {Reason::BadIdentifier, 1}},
@@ -106,7 +106,7 @@ TEST(PhcString, RejectsMalformedTextsWithTheFaultAndItsPosition) {
       {"$a$c29tZXNhbHQ$AAAA", {Reason::HashLength, 15}},  // 3 bytes
       {"$a$c29tZXNhbHQ$" + big_hash, {Reason::HashLength, 15}},
       {"$a$c29tZXNhbHQ$AAAAAA$AAAAAA", {Reason::TrailingField, 21}},
-      {with("$argon2id$v=19$m=1$c29tZXNhbHQ$", kHash) + "\n", {Reason::BadB64, 31}},
+      {with("$argon2id$v=19$m=1$c29tZXNhbHQ$", HASH) + "\n", {Reason::BadB64, 31}},
   };
   for (const auto& [text, expected] : cases) {
     const auto parsed = parse_phc_string(text);

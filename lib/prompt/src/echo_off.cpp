@@ -15,16 +15,16 @@ namespace {
 // and that may come from outside at any moment: the terminal is put back, the
 // default action takes effect, and a process that lives on hides the input
 // again.
-constexpr std::array kEndingSignals{SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGTSTP, SIGALRM, SIGUSR1, SIGUSR2,  SIGVTALRM,
+constexpr std::array ENDING_SIGNALS{SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGTSTP, SIGALRM, SIGUSR1, SIGUSR2,  SIGVTALRM,
                                     SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,   SIGSYS,  SIGPIPE, SIGPWR,  SIGSTKFLT};
 // Signals of a fault, and abort(): the process cannot go on, so the terminal
 // is put back and the signal is raised again with its default action.
-constexpr std::array kFaultSignals{SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
+constexpr std::array FAULT_SIGNALS{SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
 
 template <class Each>
 void for_each_signal(const Each& each) {
-  for (const int signo : kEndingSignals) each(signo, false);
-  for (const int signo : kFaultSignals) each(signo, true);
+  for (const int signo : ENDING_SIGNALS) each(signo, false);
+  for (const int signo : FAULT_SIGNALS) each(signo, true);
 }
 
 // Shared with the signal handlers. Written only while the signals are

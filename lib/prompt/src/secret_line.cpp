@@ -12,13 +12,13 @@ namespace {
 
 // Enough for any password typed by hand, so the buffer is normally never
 // moved while it holds one.
-constexpr std::size_t kLineCapacity = 256;
+constexpr std::size_t LINE_CAPACITY = 256;
 
 }  // namespace
 
 std::expected<common::SecretBytes, common::IoError> read_line(int fd) {
   common::SecretBytes line;
-  line.reserve(kLineCapacity);
+  line.reserve(LINE_CAPACITY);
   for (;;) {
     // The byte lands directly in secret memory; nothing is staged on the stack.
     const std::size_t length = line.size();

@@ -8,9 +8,9 @@
 namespace tavrin_account {
 namespace {
 
-constexpr std::string_view kScheme = "unix://";
-constexpr std::size_t kPathArea = sizeof(sockaddr_un::sun_path);  // 108
-constexpr std::size_t kFamilySize = sizeof(sa_family_t);
+constexpr std::string_view SCHEME = "unix://";
+constexpr std::size_t PATH_AREA = sizeof(sockaddr_un::sun_path);  // 108
+constexpr std::size_t FAMILY_SIZE = sizeof(sa_family_t);
 
 }  // namespace
 
@@ -21,10 +21,10 @@ std::string resolve_endpoint_uri() {
 }
 
 std::expected<EndpointAddress, common::IoError> parse_endpoint_uri(std::string_view uri) {
-  if (uri.size() <= kScheme.size() || !uri.starts_with(kScheme)) {
+  if (uri.size() <= SCHEME.size() || !uri.starts_with(SCHEME)) {
     return std::unexpected(common::IoError::from_kind(common::ErrorKind::AddrNotAvailable));
   }
-  const std::string_view rest = uri.substr(kScheme.size());
+  const std::string_view rest = uri.substr(SCHEME.size());
   if (rest.front() == '/') return EndpointAddress{EndpointAddress::Kind::Pathname, std::string(rest)};
   if (rest.front() == '@') return EndpointAddress{EndpointAddress::Kind::Abstract, std::string(rest.substr(1))};
   return std::unexpected(common::IoError::from_kind(common::ErrorKind::AddrNotAvailable));
@@ -36,24 +36,24 @@ std::expected<SocketAddress, common::IoError> make_socket_address(const Endpoint
   result.address.sun_family = AF_UNIX;
   const std::string& bytes = endpoint.bytes;
   if (endpoint.kind == EndpointAddress::Kind::Abstract) {
-    if (bytes.size() > kPathArea - 1) {
+    if (bytes.size() > PATH_AREA - 1) {
       return std::unexpected(common::IoError::with_message(common::ErrorKind::InvalidInput,
                                                            "abstract socket name must be shorter than SUN_LEN"));
     }
     std::memcpy(result.address.sun_path + 1, bytes.data(), bytes.size());
-    result.length = static_cast<socklen_t>(kFamilySize + 1 + bytes.size());
+    result.length = static_cast<socklen_t>(FAMILY_SIZE + 1 + bytes.size());
     return result;
   }
   if (bytes.find('\0') != std::string::npos) {
     return std::unexpected(
         common::IoError::with_message(common::ErrorKind::InvalidInput, "paths must not contain interior null bytes"));
   }
-  if (bytes.size() >= kPathArea) {
+  if (bytes.size() >= PATH_AREA) {
     return std::unexpected(
         common::IoError::with_message(common::ErrorKind::InvalidInput, "path must be shorter than SUN_LEN"));
   }
   std::memcpy(result.address.sun_path, bytes.data(), bytes.size());
-  result.length = static_cast<socklen_t>(kFamilySize + bytes.size() + 1);
+  result.length = static_cast<socklen_t>(FAMILY_SIZE + bytes.size() + 1);
   return result;
 }
 

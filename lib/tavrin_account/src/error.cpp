@@ -13,7 +13,7 @@ struct KindInfo {
   bool has_text;
 };
 
-constexpr std::array<KindInfo, Error::KIND_COUNT> kKinds = {{
+constexpr std::array<KindInfo, Error::KIND_COUNT> KINDS = {{
     {"Communication", "", true},
     {"NotImplemented", "", true},
     {"InvalidParams", "", true},
@@ -28,11 +28,11 @@ constexpr std::array<KindInfo, Error::KIND_COUNT> kKinds = {{
     {"Internal", "", true},
 }};
 static_assert(static_cast<std::size_t>(Error::Kind::Internal) + 1 == Error::KIND_COUNT, "a kind without a count");
-static_assert(std::ranges::none_of(kKinds, [](const KindInfo& kind) { return kind.name.empty(); }),
+static_assert(std::ranges::none_of(KINDS, [](const KindInfo& kind) { return kind.name.empty(); }),
               "a kind without a row");
-static_assert(kKinds[static_cast<std::size_t>(Error::Kind::Internal)].name == "Internal", "rows out of order");
+static_assert(KINDS[static_cast<std::size_t>(Error::Kind::Internal)].name == "Internal", "rows out of order");
 
-const KindInfo& info(Error::Kind kind) noexcept { return kKinds.at(static_cast<std::size_t>(kind)); }
+const KindInfo& info(Error::Kind kind) noexcept { return KINDS.at(static_cast<std::size_t>(kind)); }
 
 }  // namespace
 
@@ -41,8 +41,8 @@ std::string_view error_kind_name(Error::Kind kind) noexcept { return info(kind).
 bool error_kind_has_text(Error::Kind kind) noexcept { return info(kind).has_text; }
 
 std::optional<Error::Kind> error_kind_from_name(std::string_view name) noexcept {
-  for (std::size_t i = 0; i < kKinds.size(); ++i) {
-    if (kKinds[i].name == name) return static_cast<Error::Kind>(i);
+  for (std::size_t i = 0; i < KINDS.size(); ++i) {
+    if (KINDS[i].name == name) return static_cast<Error::Kind>(i);
   }
   return std::nullopt;
 }

@@ -64,7 +64,7 @@ std::expected<Error, std::string> error_from_member(const std::string& name, con
   return Error::of_kind(*kind);
 }
 
-constexpr std::string_view kSingleKey = "invalid value: map, expected map with a single key";
+constexpr std::string_view SINGLE_KEY = "invalid value: map, expected map with a single key";
 
 // An error as it stands in the reply text: a name, or an object counted by
 // the members given, so that a name given twice is two members.
@@ -106,7 +106,7 @@ class ErrorReader final : public strict_json::ValueReader {
   [[nodiscard]] std::expected<Error, std::string> take() {
     if (failed()) return std::unexpected(error());
     if (!map_) return error_from_name(name_);
-    if (members_ != 1) return std::unexpected(std::string(kSingleKey));
+    if (members_ != 1) return std::unexpected(std::string(SINGLE_KEY));
     return error_from_member(name_, content_.take());
   }
 

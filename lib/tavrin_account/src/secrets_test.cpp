@@ -13,8 +13,8 @@ namespace {
 
 using test_support::bytes_of;
 
-const common::Uuid kUser = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
-constexpr std::string_view kPasswordName = "org.norvalex.os.account.auth.password/Password";
+const common::Uuid USER = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
+constexpr std::string_view PASSWORD_NAME = "org.norvalex.os.account.auth.password/Password";
 
 TEST(SecurityFlags, TextFormsRoundTrip) {
   struct Case {
@@ -76,7 +76,7 @@ TEST(SecretReplies, BothFormsDecodeAndBadFieldsAreNamed) {
       R"({"creation_time":-5,"data":[0,255],"expiration_time":9223372036854775807,"name":"n","security_flags":"ENCRYPTED","x":[{}]})";
   struct Case {
     std::string wire;
-    std::string error;  // empty: decodes to kExpected
+    std::string error;  // empty: decodes to EXPECTED
   };
   const std::vector<Case> cases = {
       {good_object, ""},
@@ -191,18 +191,18 @@ class OneShotPeer {
 TEST(SecretCalls, WorkedExampleIsByteExact) {
   OneShotPeer get_peer(
       R"({"success":true,"value":{"creation_time":0,"data":[1,2,3],"expiration_time":9223372036854775807,"name":"org.norvalex.os.account.auth.password/Password","security_flags":"WRITE_PROTECTED"}})");
-  const auto secret = get_secret(get_peer.connection(), kUser, kPasswordName);
+  const auto secret = get_secret(get_peer.connection(), USER, PASSWORD_NAME);
   const std::string get_request = get_peer.request();
   EXPECT_EQ(
       get_request,
       R"({"method":"GetSecret","params":{"name":"org.norvalex.os.account.auth.password/Password","user":"2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10"}})");
   EXPECT_EQ(get_request.size(), 135U);
   ASSERT_TRUE(secret.has_value()) << secret.error().display();
-  const Secret expected{std::string(kPasswordName), {1, 2, 3}, {SecurityFlags::WRITE_PROTECTED}, 0, INT64_MAX};
+  const Secret expected{std::string(PASSWORD_NAME), {1, 2, 3}, {SecurityFlags::WRITE_PROTECTED}, 0, INT64_MAX};
   EXPECT_EQ(*secret, expected);
 
   OneShotPeer set_peer(R"({"success":true,"value":null})");
-  EXPECT_TRUE(set_secret(set_peer.connection(), kUser, expected).has_value());
+  EXPECT_TRUE(set_secret(set_peer.connection(), USER, expected).has_value());
   const std::string set_request = set_peer.request();
   EXPECT_EQ(
       set_request,
@@ -236,10 +236,10 @@ TEST(SecretCalls, RepliesMapToTheirErrors) {
     OneShotPeer peer(c.reply);
     std::string display;
     if (c.set) {
-      const auto result = set_secret(peer.connection(), kUser, Secret{.name = "n"});
+      const auto result = set_secret(peer.connection(), USER, Secret{.name = "n"});
       if (!result) display = result.error().display();
     } else {
-      const auto result = get_secret(peer.connection(), kUser, "n");
+      const auto result = get_secret(peer.connection(), USER, "n");
       if (!result) display = result.error().display();
     }
     if (c.display.empty()) {
@@ -253,7 +253,7 @@ TEST(SecretCalls, RepliesMapToTheirErrors) {
 TEST(SecretCalls, OversizeSecretIsRefusedBeforeSending) {
   OneShotPeer peer(R"({"success":true,"value":null})");
   Secret big{.name = "n", .data = std::vector<std::uint8_t>(40'000, 200)};
-  const auto result = set_secret(peer.connection(), kUser, big);
+  const auto result = set_secret(peer.connection(), USER, big);
   ASSERT_FALSE(result.has_value());
   EXPECT_EQ(result.error(), Error::communication("file too large"));
   ::shutdown(peer.connection().socket(), SHUT_RDWR);

@@ -12,7 +12,7 @@ struct NamedFlag {
   std::string_view name;
 };
 
-constexpr std::array<NamedFlag, 2> kNamedFlags = {{
+constexpr std::array<NamedFlag, 2> NAMED_FLAGS = {{
     {SecurityFlags::ENCRYPTED, "ENCRYPTED"},
     {SecurityFlags::WRITE_PROTECTED, "WRITE_PROTECTED"},
 }};
@@ -20,7 +20,7 @@ constexpr std::array<NamedFlag, 2> kNamedFlags = {{
 // Every character with the Unicode White_Space property, UTF-8 encoded. The
 // set is fixed by the standard, and matching encoded sequences keeps the trim
 // byte-exact even around bytes that are not UTF-8.
-constexpr std::array<std::string_view, 25> kWhiteSpace = {
+constexpr std::array<std::string_view, 25> WHITE_SPACE = {
     "\t",           "\n",           "\v",           "\f",           "\r",           " ",
     "\xC2\x85",     "\xC2\xA0",     "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82",
     "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88",
@@ -31,7 +31,7 @@ constexpr std::array<std::string_view, 25> kWhiteSpace = {
 std::string_view trim_white_space(std::string_view text) {
   for (bool trimmed = true; trimmed;) {
     trimmed = false;
-    for (const std::string_view space : kWhiteSpace) {
+    for (const std::string_view space : WHITE_SPACE) {
       if (text.starts_with(space)) {
         text.remove_prefix(space.size());
         trimmed = true;
@@ -58,7 +58,7 @@ std::expected<std::uint32_t, SecurityFlagsError> parse_piece(std::string_view pi
     }
     return value;
   }
-  for (const auto& flag : kNamedFlags) {
+  for (const auto& flag : NAMED_FLAGS) {
     if (piece == flag.name) return flag.bits;
   }
   return std::unexpected(SecurityFlagsError{SecurityFlagsError::Kind::InvalidNamedFlag, std::string(piece)});
@@ -87,7 +87,7 @@ std::string SecurityFlagsError::debug() const {
 std::string format_security_flags(SecurityFlags flags) {
   std::string text;
   std::uint32_t rest = flags.bits;
-  for (const auto& flag : kNamedFlags) {
+  for (const auto& flag : NAMED_FLAGS) {
     if (!flags.contains(flag.bits)) continue;
     if (!text.empty()) text += " | ";
     text += flag.name;

@@ -7,7 +7,7 @@
 namespace auth_password {
 namespace {
 
-constexpr std::string_view kUuid = "67e55044-10b1-426f-9247-bb680e5fe0c8";
+constexpr std::string_view UUID = "67e55044-10b1-426f-9247-bb680e5fe0c8";
 
 std::string error_of(std::vector<std::string_view> words) {
   auto command = parse_command(words);
@@ -22,7 +22,7 @@ TEST(ParseCommand, ComplaintsComeInTheFixedOrder) {
   EXPECT_EQ(error_of({"Authenticate", "mode=nonexistent"}), R"("argument user_uuid not found")");
   EXPECT_EQ(error_of({"Authenticate", "user_uuid=xyz", "stray"}), R"("invalid argument format")");
   EXPECT_EQ(error_of({"Authenticate", "mode=CLI", "user_uuid=67e55"}), "Error(ParseLength { len: 5 })");
-  EXPECT_EQ(error_of({"Authenticate", "user_uuid=" + std::string(kUuid)}), R"("argument mode not found")");
+  EXPECT_EQ(error_of({"Authenticate", "user_uuid=" + std::string(UUID)}), R"("argument mode not found")");
 }
 
 TEST(ParseCommand, QuotesOddCommandWords) {
@@ -40,11 +40,11 @@ TEST(ParseCommand, QueryInformationIgnoresTheRest) {
 }
 
 TEST(ParseModeArguments, LastValueWinsAndOtherKeysAreIgnored) {
-  const std::string uuid_word = "user_uuid=" + std::string(kUuid);
+  const std::string uuid_word = "user_uuid=" + std::string(UUID);
   const std::vector<std::string_view> words = {"user_uuid=bad", uuid_word, "=ignored", "mode=CLI", "extra=a=b"};
   const auto arguments = parse_mode_arguments(words);
   ASSERT_TRUE(arguments) << arguments.error().debug();
-  EXPECT_EQ(arguments->user_uuid.hyphenated(), kUuid);
+  EXPECT_EQ(arguments->user_uuid.hyphenated(), UUID);
   EXPECT_EQ(arguments->mode, "CLI");
 
   const auto command = parse_command(std::vector<std::string_view>{"Update", "mode= cli ", uuid_word});

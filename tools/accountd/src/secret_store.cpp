@@ -5,7 +5,7 @@
 namespace accountd {
 namespace {
 
-constexpr const char* kSchema =
+constexpr const char* SCHEMA =
     "CREATE TABLE IF NOT EXISTS secrets ("
     " user BLOB NOT NULL,"
     " name BLOB NOT NULL,"
@@ -15,10 +15,10 @@ constexpr const char* kSchema =
     " expiration_time INTEGER NOT NULL,"
     " PRIMARY KEY (user, name)) WITHOUT ROWID";
 
-constexpr const char* kSelect =
+constexpr const char* SELECT =
     "SELECT name, data, security_flags, creation_time, expiration_time FROM secrets WHERE user = ?1 AND name = ?2";
 
-constexpr const char* kUpsert =
+constexpr const char* UPSERT =
     "INSERT INTO secrets (user, name, data, security_flags, creation_time, expiration_time)"
     " VALUES (?1, ?2, ?3, ?4, ?5, ?6)"
     " ON CONFLICT (user, name) DO UPDATE SET data = excluded.data, security_flags = excluded.security_flags,"
@@ -30,8 +30,8 @@ std::string failure(sqlite3* db, std::string_view what) {
 
 // An empty blob must still be bound as a blob, not as NULL.
 int bind_bytes(sqlite3_stmt* statement, int index, const void* data, std::size_t size) {
-  static constexpr char kNothing = 0;
-  return sqlite3_bind_blob64(statement, index, size == 0 ? &kNothing : data, size, SQLITE_STATIC);
+  static constexpr char NOTHING = 0;
+  return sqlite3_bind_blob64(statement, index, size == 0 ? &NOTHING : data, size, SQLITE_STATIC);
 }
 
 // Resets the statement whatever way the caller leaves.
@@ -68,17 +68,17 @@ std::expected<SecretStore, std::string> SecretStore::open_with(const std::string
   // WAL with full sync: a commit is on disk before it returns, and a torn
   // write is rolled back on the next open.
   const char* setup = durable ? "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;" : "";
-  for (const char* sql : {setup, kSchema}) {
+  for (const char* sql : {setup, SCHEMA}) {
     if (sqlite3_exec(raw, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
       return std::unexpected(failure(raw, "cannot prepare the store " + path));
     }
   }
   sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v3(raw, kSelect, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
+  if (sqlite3_prepare_v3(raw, SELECT, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
     return std::unexpected(failure(raw, "cannot prepare a query"));
   }
   store.select_.reset(statement);
-  if (sqlite3_prepare_v3(raw, kUpsert, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
+  if (sqlite3_prepare_v3(raw, UPSERT, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
     return std::unexpected(failure(raw, "cannot prepare a query"));
   }
   store.upsert_.reset(statement);

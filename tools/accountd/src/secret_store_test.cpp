@@ -10,8 +10,8 @@ namespace {
 
 using tavrin_account::Secret;
 
-const common::Uuid kAlice = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
-const common::Uuid kBob = *common::parse_uuid("00000000-0000-0000-0000-000000000001");
+const common::Uuid ALICE = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
+const common::Uuid BOB = *common::parse_uuid("00000000-0000-0000-0000-000000000001");
 
 TEST(SecretStore, SecretsPersistReplaceAndStayApart) {
   char dir_template[] = "/tmp/accountd-store-XXXXXX";
@@ -22,20 +22,20 @@ TEST(SecretStore, SecretsPersistReplaceAndStayApart) {
   {
     auto store = SecretStore::open(path);
     ASSERT_TRUE(store.has_value()) << store.error();
-    EXPECT_EQ(store->get(kAlice, "n").value(), std::nullopt);
-    ASSERT_TRUE(store->put(kAlice, first).has_value());
-    ASSERT_TRUE(store->put(kAlice, empty).has_value());
-    ASSERT_TRUE(store->put(kBob, Secret{"n", {9}, {}, 1, 2}).has_value());
+    EXPECT_EQ(store->get(ALICE, "n").value(), std::nullopt);
+    ASSERT_TRUE(store->put(ALICE, first).has_value());
+    ASSERT_TRUE(store->put(ALICE, empty).has_value());
+    ASSERT_TRUE(store->put(BOB, Secret{"n", {9}, {}, 1, 2}).has_value());
   }
   auto store = SecretStore::open(path);
   ASSERT_TRUE(store.has_value()) << store.error();
-  EXPECT_EQ(store->get(kAlice, "n").value(), first);
-  EXPECT_EQ(store->get(kAlice, std::string("with\0zero", 9)).value(), empty);
-  EXPECT_EQ(store->get(kAlice, "with").value(), std::nullopt);
+  EXPECT_EQ(store->get(ALICE, "n").value(), first);
+  EXPECT_EQ(store->get(ALICE, std::string("with\0zero", 9)).value(), empty);
+  EXPECT_EQ(store->get(ALICE, "with").value(), std::nullopt);
   const Secret replaced{"n", {7}, {0x1}, 5, 6};
-  ASSERT_TRUE(store->put(kAlice, replaced).has_value());
-  EXPECT_EQ(store->get(kAlice, "n").value(), replaced);
-  EXPECT_EQ(store->get(kBob, "n").value(), (Secret{"n", {9}, {}, 1, 2}));
+  ASSERT_TRUE(store->put(ALICE, replaced).has_value());
+  EXPECT_EQ(store->get(ALICE, "n").value(), replaced);
+  EXPECT_EQ(store->get(BOB, "n").value(), (Secret{"n", {9}, {}, 1, 2}));
   std::filesystem::remove_all(dir_template);
 }
 

@@ -22,9 +22,9 @@ namespace {
 using tavrin_account::FRAME_PREFIX_LENGTH;
 using tavrin_account::MAX_MESSAGE_LENGTH;
 
-constexpr std::size_t kReadChunk = 65536;
+constexpr std::size_t READ_CHUNK = 65536;
 // Beyond this many clients new connections wait in the listen queue.
-constexpr std::size_t kMaxClients = 512;
+constexpr std::size_t MAX_CLIENTS = 512;
 
 using Clock = std::chrono::steady_clock;
 
@@ -66,7 +66,7 @@ class Server {
   }
 
   void accept_all(int listener) {
-    while (clients_.size() < kMaxClients) {
+    while (clients_.size() < MAX_CLIENTS) {
       const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (fd < 0) {
         if (errno == EINTR || errno == ECONNABORTED) continue;
@@ -137,7 +137,7 @@ class Server {
   }
 
   void receive(Client& client) {
-    std::array<std::uint8_t, kReadChunk> chunk{};
+    std::array<std::uint8_t, READ_CHUNK> chunk{};
     const ssize_t n = ::recv(client.fd.get(), chunk.data(), chunk.size(), MSG_DONTWAIT);
     if (n < 0) {
       if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) drop(client, "receive failed");
@@ -164,7 +164,7 @@ class Server {
       polled.clear();
       order.clear();
       polled.push_back({stop_fd, POLLIN, 0});
-      polled.push_back({listener, static_cast<short>(clients_.size() < kMaxClients ? POLLIN : 0), 0});
+      polled.push_back({listener, static_cast<short>(clients_.size() < MAX_CLIENTS ? POLLIN : 0), 0});
       for (Client& client : clients_) {
         polled.push_back({client.fd.get(), static_cast<short>(client.out.empty() ? POLLIN : POLLOUT), 0});
         order.push_back(&client);

@@ -20,8 +20,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr uid_t kStranger = 65534;
-const common::Uuid kUser = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
+constexpr uid_t STRANGER = 65534;
+const common::Uuid USER = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
 
 // serve() on a fresh abstract name in a thread of its own, stopped and joined
 // when dropped.
@@ -75,12 +75,12 @@ TEST(Server, ServesRootItselfAndAllowedUidsAndRefusesEveryRequestOfOthers) {
   };
   const std::vector<Case> cases = {
       {{}, ::geteuid(), "no such secret;no such secret;"},
-      {{}, kStranger, "permission denied;permission denied;"},
-      {{1000, kStranger}, kStranger, "no such secret;no such secret;"},
+      {{}, STRANGER, "permission denied;permission denied;"},
+      {{1000, STRANGER}, STRANGER, "no such secret;no such secret;"},
   };
   for (const auto& c : cases) {
     ServerThread server({.allowed_uids = c.allowed});
-    const std::string outcome = test_support::two_requests_as(c.client, server.uri(), kUser);
+    const std::string outcome = test_support::two_requests_as(c.client, server.uri(), USER);
     if (outcome.starts_with("cannot run as")) GTEST_SKIP() << outcome;
     EXPECT_EQ(outcome, c.outcome) << c.client;
     const bool refused = c.outcome.starts_with("permission");
@@ -107,7 +107,7 @@ TEST(Server, ClosesAConnectionThatStaysSilentButNotOneInUse) {
   // The busy client asks every 100 ms, for more than twice the timeout.
   for (int i = 0; i < 8; ++i) {
     std::this_thread::sleep_for(100ms);
-    ASSERT_EQ(tavrin_account::get_secret(*busy, kUser, "x").error(), tavrin_account::Error::no_such_secret()) << i;
+    ASSERT_EQ(tavrin_account::get_secret(*busy, USER, "x").error(), tavrin_account::Error::no_such_secret()) << i;
   }
   EXPECT_TRUE(closed_by_daemon(idle->socket()));
   EXPECT_FALSE(closed_by_daemon(busy->socket()));
