@@ -1,25 +1,15 @@
 #include "auth_password/cli_mode.hpp"
 
-#include <unistd.h>
-
 #include <csignal>
 #include <cstdlib>
 #include <string>
 
-#include "password_backend/operations.hpp"
-#include "common/fd_io.hpp"
 #include "common/quote.hpp"
+#include "password_backend/operations.hpp"
 #include "prompt/password_prompt.hpp"
 
 namespace auth_password {
 namespace {
-
-// Ends the process with status 1 after telling the person why. Callers let
-// every secret go out of scope first: nothing after this point wipes them.
-[[noreturn]] void refuse(std::string_view message) {
-  (void)common::write_all(STDERR_FILENO, message);
-  std::exit(1);
-}
 
 // From the first write on, a change runs to its end and says how it ended: a
 // signal that killed or stopped the process with a write in flight would
@@ -39,36 +29,33 @@ void hold_termination_signals() {
 }  // namespace
 
 Outcome CliMode::authenticate(ModeArguments arguments) {
-  bool accepted = false;
-  {
-    auto password = prompt::interact(prompt::PasswordPrompt().with_prompt("Password").with_allow_empty(true));
-    if (!password) return std::unexpected(std::move(password).error());
-    // A wrong password, a missing or unusable hash and an unreachable account
-    // service must look the same to whoever is typing.
-    const auto matches = password_backend::check_password(arguments.user_uuid, password->bytes());
-    accepted = matches.has_value() && *matches;
+  auto password = prompt::interact(prompt::PasswordPrompt().with_prompt("Password").with_allow_empty(true));
+  if (!password) return std::unexpected(std::move(password).error());
+  // A wrong password, a missing or unusable hash and an unreachable account
+  // service must look the same to whoever is typing.
+  if (!password_backend::check_password(arguments.user_uuid, password->bytes()).value_or(false)) {
+    return std::unexpected(Failure::refusal("Sorry.\n"));
   }
-  if (!accepted) refuse("Sorry.\n");
   return {};
 }
 
 Outcome CliMode::update(ModeArguments arguments) {
-  std::string failure;
-  {
-    auto old_password = prompt::interact(prompt::PasswordPrompt().with_prompt("Old Password").with_allow_empty(true));
-    if (!old_password) return std::unexpected(std::move(old_password).error());
-    auto new_password = prompt::interact(prompt::PasswordPrompt()
-                                             .with_prompt("New Password")
-                                             .with_allow_empty(true)
-                                             .with_confirmation("Confirm password", "Passwords mismatching"));
-    if (!new_password) return std::unexpected(std::move(new_password).error());
+  auto old_password = prompt::interact(prompt::PasswordPrompt().with_prompt("Old Password").with_allow_empty(true));
+  if (!old_password) return std::unexpected(std::move(old_password).error());
+  auto new_password = prompt::interact(prompt::PasswordPrompt()
+                                           .with_prompt("New Password")
+                                           .with_allow_empty(true)
+                                           .with_confirmation("Confirm password", "Passwords mismatching"));
+  if (!new_password) return std::unexpected(std::move(new_password).error());
 
-    auto changed = password_backend::change_password(arguments.user_uuid, old_password->bytes(), new_password->bytes(),
-                                            hold_termination_signals);
-    if (changed) return {};
-    failure = "Unable to update user password: " + common::terminal_safe(changed.error().display()) + "\n";
+  auto changed = password_backend::change_password(arguments.user_uuid, old_password->bytes(), new_password->bytes(),
+                                                   hold_termination_signals);
+  if (!changed) {
+    // The reason may carry the daemon's bytes: shown, never obeyed.
+    return std::unexpected(Failure::refusal("Unable to update user password: " +
+                                            common::terminal_safe(changed.error().display()) + "\n"));
   }
-  refuse(failure);
+  return {};
 }
 
 }  // namespace auth_password

@@ -1,5 +1,6 @@
 #include "auth_password/command_line.hpp"
 
+#include "common/message_error.hpp"
 #include "common/uuid.hpp"
 
 namespace auth_password {
@@ -21,7 +22,7 @@ std::expected<Command, AnyError> parse_command(std::span<const std::string_view>
   return std::unexpected(MessageError("unexpected command `" + std::string(command) + "`"));
 }
 
-std::expected<KeyValues, MessageError> parse_key_values(std::span<const std::string_view> words) {
+std::expected<KeyValues, AnyError> parse_key_values(std::span<const std::string_view> words) {
   KeyValues map;
   for (const std::string_view word : words) {
     const auto equals = word.find('=');

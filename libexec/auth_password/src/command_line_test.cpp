@@ -58,7 +58,7 @@ TEST(ParseKeyValues, SplitsAtTheFirstEquals) {
   EXPECT_EQ(map->at(""), "");
   EXPECT_EQ(map->at("k"), "v=w");
   EXPECT_EQ(map->at("k2"), "");
-  EXPECT_EQ(parse_key_values(std::vector<std::string_view>{"a=1", "bad", "also bad"}).error().text,
+  EXPECT_EQ(parse_key_values(std::vector<std::string_view>{"a=1", "bad", "also bad"}).error().display(),
             "invalid argument format");
 }
 

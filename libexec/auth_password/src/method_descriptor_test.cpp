@@ -43,7 +43,7 @@ TEST(MethodDescriptor, WithoutModesEveryOperationFindsNoMode) {
     const std::vector<std::string_view> words = {command, uuid, "mode=CLI"};
     const auto outcome = run(MethodDescriptor("password", true), words);
     ASSERT_FALSE(outcome);
-    EXPECT_EQ(outcome.error().debug(), R"("mode not found")");
+    EXPECT_EQ(outcome.error().report(), "Error: \"mode not found\"\n");
   }
 }
 
@@ -65,7 +65,7 @@ TEST(ApiMode, IsNotImplementedYet) {
   ApiMode api;
   const auto outcome = api.authenticate(ModeArguments{});
   ASSERT_FALSE(outcome);
-  EXPECT_EQ(outcome.error().debug(), R"("not yet implemented")");
+  EXPECT_EQ(outcome.error().report(), "Error: \"not yet implemented\"\n");
   EXPECT_FALSE(api.update(ModeArguments{}));
 }
 

@@ -7,8 +7,8 @@
 
 #include "auth_password/command_line.hpp"
 #include "common/fd_io.hpp"
-#include "common/overloaded.hpp"
 #include "common/message_error.hpp"
+#include "common/overloaded.hpp"
 #include "common/utf8.hpp"
 
 namespace auth_password {
@@ -54,10 +54,19 @@ Outcome run(MethodDescriptor descriptor, std::span<const std::string_view> words
                     *command);
 }
 
+std::string Failure::report() const {
+  return std::visit(common::Overloaded{
+                        [](const common::AnyError& error) { return "Error: " + error.debug() + "\n"; },
+                        [](const Refusal& refusal) { return refusal.message; },
+                    },
+                    content_);
+}
+
 int report(const Outcome& outcome) {
   if (outcome) return 0;
-  // If standard error is gone the line is lost; the status still says failure.
-  (void)common::write_all(STDERR_FILENO, "Error: " + outcome.error().debug() + "\n");
+  // If standard error is gone the message is lost; the status still says
+  // failure.
+  (void)common::write_all(STDERR_FILENO, outcome.error().report());
   return 1;
 }
 

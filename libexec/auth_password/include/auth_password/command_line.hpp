@@ -9,7 +9,6 @@
 
 #include "auth_password/mode.hpp"
 #include "common/any_error.hpp"
-#include "common/message_error.hpp"
 
 namespace auth_password {
 
@@ -29,6 +28,6 @@ using KeyValues = std::unordered_map<std::string, std::string>;
 // From the words after the command word.
 [[nodiscard]] std::expected<ModeArguments, common::AnyError> parse_mode_arguments(
     std::span<const std::string_view> words);
-[[nodiscard]] std::expected<KeyValues, common::MessageError> parse_key_values(std::span<const std::string_view> words);
+[[nodiscard]] std::expected<KeyValues, common::AnyError> parse_key_values(std::span<const std::string_view> words);
 
 }  // namespace auth_password

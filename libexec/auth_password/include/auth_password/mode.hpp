@@ -3,6 +3,8 @@
 #include <expected>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <variant>
 
 #include "common/any_error.hpp"
 #include "common/uuid.hpp"
@@ -15,7 +17,31 @@ struct ModeArguments {
   std::string mode;  // exactly as on the command line; equals the mode's name
 };
 
-using Outcome = std::expected<void, common::AnyError>;
+// Why an operation did not succeed. Most often an error, which the driver
+// reports as "Error: " and its debug form; or a mode's refusal, a message the
+// mode has worded for whoever is at hand, which the driver prints as it
+// stands. Either way the program exits with status 1.
+class [[nodiscard]] Failure {
+ public:
+  template <common::ErrorValue E>
+  Failure(E error)  // NOLINT(google-explicit-constructor): errors convert implicitly.
+      : content_(std::in_place_type<common::AnyError>, std::move(error)) {}
+
+  [[nodiscard]] static Failure refusal(std::string message) { return Failure(Refusal{std::move(message)}); }
+
+  // What the driver writes to standard error.
+  [[nodiscard]] std::string report() const;
+
+ private:
+  struct Refusal {
+    std::string message;
+  };
+  explicit Failure(Refusal refusal) : content_(std::move(refusal)) {}
+
+  std::variant<common::AnyError, Refusal> content_;
+};
+
+using Outcome = std::expected<void, Failure>;
 
 // A front end of the method: how it deals with whoever is authenticated.
 class Mode {

@@ -12,8 +12,8 @@ namespace auth_password {
 // describe the method or dispatch to a mode. Consumes the descriptor.
 [[nodiscard]] Outcome run(MethodDescriptor descriptor, std::span<const std::string_view> words);
 
-// Turns the outcome into the exit status; an error is written to standard
-// error as "Error: " and its debug form.
+// Turns the outcome into the exit status; a failure's report goes to
+// standard error.
 [[nodiscard]] int report(const Outcome& outcome);
 
 }  // namespace auth_password
