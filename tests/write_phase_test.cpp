@@ -151,7 +151,7 @@ std::string method_and_name(const test_support::RecordedFrame& frame) {
 std::string set_secret_request(const Secret& secret) {
   std::vector<std::uint8_t> body;
   if (!tavrin_account::write_request(body, tavrin_account::SET_SECRET_METHOD,
-                                     tavrin_account::set_secret_params_to_json({USER, secret}))) {
+                                     tavrin_account::set_secret_params_to_json(USER, secret))) {
     std::abort();
   }
   return {body.begin(), body.end()};

@@ -8,10 +8,6 @@ namespace test_support {
 
 // libsodium's codecs keep no state, so they need no sodium_init.
 
-std::span<const std::uint8_t> bytes_of(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
 std::string to_hex(std::span<const std::uint8_t> bytes) {
   std::string hex(bytes.size() * 2 + 1, '\0');
   sodium_bin2hex(hex.data(), hex.size(), bytes.data(), bytes.size());

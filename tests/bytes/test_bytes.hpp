@@ -6,10 +6,11 @@
 #include <string_view>
 #include <vector>
 
+#include "common/bytes.hpp"
+
 namespace test_support {
 
-// A view of the text's own bytes: valid only while the text is.
-[[nodiscard]] std::span<const std::uint8_t> bytes_of(std::string_view text);
+using common::bytes_of;
 
 // Lower-case hex, two digits a byte.
 [[nodiscard]] std::string to_hex(std::span<const std::uint8_t> bytes);

@@ -17,6 +17,7 @@
 #include <future>
 #include <span>
 
+#include "common/bytes.hpp"
 #include "daemon_protocol.hpp"
 #include "pipe.hpp"
 #include "tavrin_account/connection.hpp"
@@ -320,7 +321,7 @@ bool SecretKeepingDaemon::handle(int fd, const std::string& body, std::size_t nu
   }
 
   std::string reply;
-  const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(body.data()), body.size());
+  const auto bytes = common::bytes_of(body);
   const auto request = accountd::decode_request(bytes);
   if (!request) std::abort();  // the client under test sends only well-formed requests
   if (request->method == tavrin_account::GET_SECRET_METHOD) {

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "common/bytes.hpp"
+
 namespace common {
 
 std::expected<void, IoError> write_all(int fd, std::span<const std::uint8_t> bytes) {
@@ -22,7 +24,20 @@ std::expected<void, IoError> write_all(int fd, std::span<const std::uint8_t> byt
 }
 
 std::expected<void, IoError> write_all(int fd, std::string_view text) {
-  return write_all(fd, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  return write_all(fd, bytes_of(text));
+}
+
+std::expected<void, IoError> read_exact(int fd, std::span<std::uint8_t> into) {
+  while (!into.empty()) {
+    const ssize_t got = ::read(fd, into.data(), into.size());
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(IoError::last_os_error());
+    }
+    if (got == 0) return std::unexpected(IoError::with_message(ErrorKind::UnexpectedEof, "failed to fill whole buffer"));
+    into = into.subspan(static_cast<std::size_t>(got));
+  }
+  return {};
 }
 
 }  // namespace common

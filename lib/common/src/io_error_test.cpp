@@ -15,10 +15,24 @@ TEST(IoError, OsCodeShowsSystemMessageAndKind) {
   EXPECT_EQ(refused.display(), "Connection refused (os error 111)");
   EXPECT_EQ(refused.debug(), R"(Os { code: 111, kind: ConnectionRefused, message: "Connection refused" })");
 
-  const auto no_device = IoError::from_os_code(ENXIO);
-  EXPECT_EQ(no_device.kind(), ErrorKind::Uncategorized);
-  EXPECT_EQ(no_device.debug(), R"(Os { code: 6, kind: Uncategorized, message: "No such device or address" })");
-  EXPECT_EQ(no_device.os_code(), ENXIO);
+  // What the driver's final line shows for the failures a run can meet: no
+  // terminal, no daemon, a daemon gone, a store or socket it may not use.
+  const std::pair<int, std::string_view> met[] = {
+      {ENXIO, R"(Os { code: 6, kind: Uncategorized, message: "No such device or address" })"},
+      {ENOENT, R"(Os { code: 2, kind: NotFound, message: "No such file or directory" })"},
+      {EACCES, R"(Os { code: 13, kind: PermissionDenied, message: "Permission denied" })"},
+      {ECONNRESET, R"(Os { code: 104, kind: ConnectionReset, message: "Connection reset by peer" })"},
+      {EPIPE, R"(Os { code: 32, kind: BrokenPipe, message: "Broken pipe" })"},
+      {EMFILE, R"(Os { code: 24, kind: TooManyOpenFiles, message: "Too many open files" })"},
+      {ENOTTY, R"(Os { code: 25, kind: Uncategorized, message: "Inappropriate ioctl for device" })"},
+  };
+  for (const auto& [code, debug] : met) {
+    const auto error = IoError::from_os_code(code);
+    EXPECT_EQ(error.debug(), debug);
+    EXPECT_EQ(error.os_code(), code);
+  }
+  EXPECT_EQ(IoError::from_os_code(0).kind(), ErrorKind::Uncategorized);
+  EXPECT_EQ(IoError::from_os_code(-1).kind(), ErrorKind::Uncategorized);
 }
 
 TEST(IoError, FixedMessageCustomAndBareKindForms) {
@@ -36,61 +50,6 @@ TEST(IoError, FixedMessageCustomAndBareKindForms) {
   EXPECT_EQ(bare.display(), "address not available");
   EXPECT_EQ(bare.debug(), "Kind(AddrNotAvailable)");
   EXPECT_EQ(IoError::from_kind(ErrorKind::FileTooLarge).display(), "file too large");
-}
-
-TEST(IoError, KindTableCoversEveryListedCodeAndNothingElse) {
-  const std::pair<int, ErrorKind> listed[] = {
-      {1, ErrorKind::PermissionDenied},
-      {13, ErrorKind::PermissionDenied},
-      {2, ErrorKind::NotFound},
-      {4, ErrorKind::Interrupted},
-      {5, ErrorKind::InputOutputError},
-      {7, ErrorKind::ArgumentListTooLong},
-      {11, ErrorKind::WouldBlock},
-      {12, ErrorKind::OutOfMemory},
-      {16, ErrorKind::ResourceBusy},
-      {17, ErrorKind::AlreadyExists},
-      {18, ErrorKind::CrossesDevices},
-      {20, ErrorKind::NotADirectory},
-      {21, ErrorKind::IsADirectory},
-      {22, ErrorKind::InvalidInput},
-      {23, ErrorKind::TooManyOpenFiles},
-      {24, ErrorKind::TooManyOpenFiles},
-      {26, ErrorKind::ExecutableFileBusy},
-      {27, ErrorKind::FileTooLarge},
-      {28, ErrorKind::StorageFull},
-      {29, ErrorKind::NotSeekable},
-      {30, ErrorKind::ReadOnlyFilesystem},
-      {31, ErrorKind::TooManyLinks},
-      {32, ErrorKind::BrokenPipe},
-      {35, ErrorKind::Deadlock},
-      {36, ErrorKind::InvalidFilename},
-      {38, ErrorKind::Unsupported},
-      {95, ErrorKind::Unsupported},
-      {39, ErrorKind::DirectoryNotEmpty},
-      {40, ErrorKind::FilesystemLoop},
-      {98, ErrorKind::AddrInUse},
-      {99, ErrorKind::AddrNotAvailable},
-      {100, ErrorKind::NetworkDown},
-      {101, ErrorKind::NetworkUnreachable},
-      {103, ErrorKind::ConnectionAborted},
-      {104, ErrorKind::ConnectionReset},
-      {107, ErrorKind::NotConnected},
-      {110, ErrorKind::TimedOut},
-      {111, ErrorKind::ConnectionRefused},
-      {113, ErrorKind::HostUnreachable},
-      {115, ErrorKind::InProgress},
-      {116, ErrorKind::StaleNetworkFileHandle},
-      {122, ErrorKind::QuotaExceeded},
-  };
-  for (int code = -1; code <= 140; ++code) {
-    ErrorKind expected = ErrorKind::Uncategorized;
-    for (const auto& [listed_code, kind] : listed) {
-      if (listed_code == code) expected = kind;
-    }
-    EXPECT_EQ(error_kind_from_os_code(code), expected) << "code " << code;
-  }
-  EXPECT_EQ(error_kind_name(ErrorKind::StaleNetworkFileHandle), "StaleNetworkFileHandle");
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ SecretBytes SecretBytes::copy_of(std::span<const std::uint8_t> bytes) {
 }
 
 SecretBytes SecretBytes::copy_of(std::string_view text) {
-  return copy_of(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  return copy_of(bytes_of(text));
 }
 
 void SecretBytes::resize(std::size_t n) {

@@ -16,7 +16,7 @@ namespace {
 TEST(SecretBytes, HoldsCopiesAndComparesByContent) {
   auto secret = SecretBytes::copy_of("hunter2");
   EXPECT_EQ(secret.text(), "hunter2");
-  auto twin = secret.clone();
+  auto twin = SecretBytes::copy_of(secret.bytes());
   EXPECT_TRUE(twin.equals(secret.bytes()));
   twin.push_back('!');
   EXPECT_FALSE(twin.equals(secret.bytes()));

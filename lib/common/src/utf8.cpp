@@ -2,6 +2,8 @@
 
 #include <utf8proc.h>
 
+#include "common/bytes.hpp"
+
 namespace common {
 
 std::expected<void, Utf8Error> check_utf8(std::span<const std::uint8_t> bytes) {
@@ -30,7 +32,7 @@ std::expected<void, Utf8Error> check_utf8(std::span<const std::uint8_t> bytes) {
 }
 
 std::expected<void, Utf8Error> check_utf8(std::string_view text) {
-  return check_utf8(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  return check_utf8(bytes_of(text));
 }
 
 std::string Utf8Error::display() const {

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "password_backend/aes_256_gcm.hpp"
-#include "common/quote.hpp"
 #include "test_bytes.hpp"
 #include "test_vectors.hpp"
 
@@ -87,7 +86,7 @@ TEST(Envelope, OpensOnlyUnderTheKeyOfTheSamePasswordPrefix) {
       EXPECT_TRUE(opened->equals(master.bytes()));
     }
     if (!opened) {
-      EXPECT_EQ(opened.error().debug(), "\"decryption failure: Error\"");
+      EXPECT_EQ(opened.error().display(), "decryption failure: Error");
     }
   }
 }
@@ -116,9 +115,6 @@ TEST(Envelope, MalformedDataGetsItsOwnError) {
   for (const auto& [data, text] : cases) {
     const auto opened = open_master_key(key, data);
     EXPECT_EQ(error_text(opened), text) << std::string(data.begin(), data.end());
-    if (!opened) {
-      EXPECT_EQ(opened.error().debug(), common::quoted(text));
-    }
   }
   // Altering any byte after the separator is caught by the tag.
   for (std::size_t at = 12; at < valid.size(); ++at) {

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "common/fd_io.hpp"
 #include "common/unique_fd.hpp"
 
 namespace password_backend {
@@ -14,20 +15,7 @@ namespace password_backend {
 std::expected<void, common::IoError> fill_from_random_device(const char* path, std::span<std::uint8_t> out) {
   const common::UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return std::unexpected(common::IoError::last_os_error());
-  std::size_t filled = 0;
-  while (filled < out.size()) {
-    const ssize_t got = ::read(fd.get(), out.data() + filled, out.size() - filled);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(common::IoError::last_os_error());
-    }
-    if (got == 0) {
-      return std::unexpected(
-          common::IoError::with_message(common::ErrorKind::UnexpectedEof, "failed to fill whole buffer"));
-    }
-    filled += static_cast<std::size_t>(got);
-  }
-  return {};
+  return common::read_exact(fd.get(), out);
 }
 
 std::expected<void, common::IoError> fill_from_os_random(std::span<std::uint8_t> out) {

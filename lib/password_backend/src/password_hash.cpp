@@ -7,6 +7,7 @@
 #include "password_backend/argon2.hpp"
 #include "password_backend/os_random.hpp"
 #include "password_backend/phc_string.hpp"
+#include "common/bytes.hpp"
 #include "common/message_error.hpp"
 #include "common/quote.hpp"
 #include "common/secret_bytes.hpp"
@@ -98,7 +99,7 @@ std::expected<bool, common::AnyError> password_matches_within(const StoredHashBo
                                                               std::span<const std::uint8_t> stored_data,
                                                               std::span<const std::uint8_t> password) {
   if (auto utf8 = common::check_utf8(stored_data); !utf8) return std::unexpected(utf8.error());
-  const std::string_view text(reinterpret_cast<const char*>(stored_data.data()), stored_data.size());
+  const std::string_view text = common::text_of(stored_data);
   auto stored = parse_phc_string(text);
   if (!stored) return std::unexpected(stored.error());
   const auto variant = variant_named(stored->algorithm);

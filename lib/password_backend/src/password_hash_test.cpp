@@ -61,7 +61,6 @@ TEST(MakePasswordHash, AFailingRandomSourceIsRngFailure) {
   const auto made = make_password_hash_using(failing, bytes_of("pw"));
   ASSERT_FALSE(made);
   EXPECT_EQ(made.error().display(), "rng failure");
-  EXPECT_EQ(made.error().debug(), "PasswordHash(\"rng failure\")");
   const auto fixed = [](std::span<std::uint8_t> out) -> std::expected<void, common::IoError> {
     std::ranges::fill(out, std::uint8_t{0x5a});
     return {};

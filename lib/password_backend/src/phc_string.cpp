@@ -41,7 +41,7 @@ class Parser {
     for (std::size_t i = 0; i < text_.size(); ++i) {
       if (text_[i] == '$' && (i + 1 == text_.size() || text_[i + 1] == '$')) return fail(Reason::EmptyField, i + 1);
     }
-    if (auto error = read_identifier(phc)) return std::unexpected(*error);
+    if (auto read = read_identifier(phc); !read) return std::unexpected(read.error());
     if (!next_field()) return phc;
     if (field_.starts_with("v=")) {
       const auto version = parse_decimal(field_.substr(2));
@@ -50,7 +50,7 @@ class Parser {
       if (!next_field()) return phc;
     }
     if (field_.find('=') != std::string_view::npos) {
-      if (auto error = read_parameters(phc)) return std::unexpected(*error);
+      if (auto read = read_parameters(phc); !read) return std::unexpected(read.error());
       if (!next_field()) return phc;
     }
     phc.salt = b64_decode(field_, PHC_MAX_SALT_BYTES);
@@ -74,16 +74,16 @@ class Parser {
     return field.size() > b64_encoded_length(max_bytes) ? too_long : Reason::BadB64;
   }
 
-  std::optional<PhcParseError> read_identifier(PhcString& phc) {
+  std::expected<void, PhcParseError> read_identifier(PhcString& phc) {
     at_ = 1;
     const std::size_t end = std::min(text_.find('$', at_), text_.size());
     const std::string_view id = text_.substr(at_, end - at_);
     if (id.empty() || id.size() > PHC_MAX_IDENTIFIER_LENGTH || !std::ranges::all_of(id, is_identifier_char)) {
-      return PhcParseError{Reason::BadIdentifier, at_};
+      return fail(Reason::BadIdentifier, at_);
     }
     phc.algorithm = std::string(id);
     at_ = end;
-    return std::nullopt;
+    return {};
   }
 
   // Steps over "$" to the next field (never empty: parse() has checked);
@@ -97,46 +97,47 @@ class Parser {
     return true;
   }
 
-  std::optional<PhcParseError> read_parameters(PhcString& phc) {
+  std::expected<void, PhcParseError> read_parameters(PhcString& phc) {
     std::size_t count = 0;
     std::size_t start = 0;
     while (start <= field_.size()) {
       const std::size_t end = std::min(field_.find(',', start), field_.size());
       const std::string_view item = field_.substr(start, end - start);
       const std::size_t position = field_start_ + start;
-      if (++count > PHC_MAX_PARAMETERS) return PhcParseError{Reason::TooManyParameters, position};
-      if (auto error = read_parameter(phc, item, position)) return error;
+      if (++count > PHC_MAX_PARAMETERS) return fail(Reason::TooManyParameters, position);
+      if (auto read = read_parameter(phc, item, position); !read) return read;
       start = end + 1;
     }
-    return std::nullopt;
+    return {};
   }
 
-  static std::optional<PhcParseError> read_parameter(PhcString& phc, std::string_view item, std::size_t position) {
-    if (item.empty()) return PhcParseError{Reason::EmptyField, position};
+  static std::expected<void, PhcParseError> read_parameter(PhcString& phc, std::string_view item,
+                                                           std::size_t position) {
+    if (item.empty()) return fail(Reason::EmptyField, position);
     const std::size_t equals = item.find('=');
-    if (equals == std::string_view::npos) return PhcParseError{Reason::MissingEquals, position};
+    if (equals == std::string_view::npos) return fail(Reason::MissingEquals, position);
     const std::string_view name = item.substr(0, equals);
     const std::string_view value = item.substr(equals + 1);
     // "v" is the version's own field; as a parameter it would be read back as one.
     if (name.empty() || name.size() > PHC_MAX_PARAMETER_NAME_LENGTH || !std::ranges::all_of(name, is_identifier_char) ||
         name == "v") {
-      return PhcParseError{Reason::BadParameterName, position};
+      return fail(Reason::BadParameterName, position);
     }
     const std::size_t value_position = position + equals + 1;
     if (value.empty() || value.size() > PHC_MAX_PARAMETER_VALUE_LENGTH || !std::ranges::all_of(value, is_value_char)) {
-      return PhcParseError{Reason::BadParameterValue, value_position};
+      return fail(Reason::BadParameterValue, value_position);
     }
-    const auto decimal = [&](std::optional<std::uint32_t>& slot) -> std::optional<PhcParseError> {
-      if (slot) return PhcParseError{Reason::DuplicateParameter, position};
+    const auto decimal = [&](std::optional<std::uint32_t>& slot) -> std::expected<void, PhcParseError> {
+      if (slot) return fail(Reason::DuplicateParameter, position);
       slot = parse_decimal(value);
-      if (!slot) return PhcParseError{Reason::BadDecimal, value_position};
-      return std::nullopt;
+      if (!slot) return fail(Reason::BadDecimal, value_position);
+      return {};
     };
-    const auto bytes = [&](std::optional<std::vector<std::uint8_t>>& slot) -> std::optional<PhcParseError> {
-      if (slot) return PhcParseError{Reason::DuplicateParameter, position};
+    const auto bytes = [&](std::optional<std::vector<std::uint8_t>>& slot) -> std::expected<void, PhcParseError> {
+      if (slot) return fail(Reason::DuplicateParameter, position);
       slot = b64_decode(value, PHC_MAX_PARAMETER_VALUE_LENGTH);
-      if (!slot) return PhcParseError{Reason::BadB64, value_position};
-      return std::nullopt;
+      if (!slot) return fail(Reason::BadB64, value_position);
+      return {};
     };
     if (name == "m") return decimal(phc.memory_kib);
     if (name == "t") return decimal(phc.passes);
@@ -144,10 +145,10 @@ class Parser {
     if (name == "keyid") return bytes(phc.key_id);
     if (name == "data") return bytes(phc.associated_data);
     if (std::ranges::any_of(phc.other_parameters, [&](const PhcParameter& p) { return p.name == name; })) {
-      return PhcParseError{Reason::DuplicateParameter, position};
+      return fail(Reason::DuplicateParameter, position);
     }
     phc.other_parameters.push_back({std::string(name), std::string(value)});
-    return std::nullopt;
+    return {};
   }
 
   std::string_view text_;

@@ -27,7 +27,6 @@ class Dialogue {
       request.append(": ");
       if (auto written = terminal_.write_str(request); !written) return std::unexpected(std::move(written.error()));
       lines_ += newlines_in(prompt_text);
-      if (auto flushed = terminal_.flush(); !flushed) return std::unexpected(std::move(flushed.error()));
       auto line = terminal_.read_secret_line();
       if (!line) return line;
       lines_ += 1;
@@ -46,8 +45,7 @@ class Dialogue {
     lines_ = 0;
     std::string summary(prompt_text);
     summary.append(": [hidden]");
-    if (auto written = terminal_.write_line(summary); !written) return written;
-    return terminal_.flush();
+    return terminal_.write_line(summary);
   }
 
  private:
@@ -102,8 +100,9 @@ std::expected<common::SecretBytes, PromptError> interact(const PasswordPrompt& p
   if (auto finished = dialogue.finish(prompt.prompt()); !finished) {
     return std::unexpected(PromptError(std::move(finished.error())));
   }
-  // The caller owns its own copy; ours is wiped on the way out.
-  return entry->clone();
+  // Handed over, not copied: the one buffer that holds the entry goes to the
+  // caller, who wipes it.
+  return std::move(*entry);
 }
 
 }  // namespace prompt

@@ -23,11 +23,6 @@ std::expected<void, common::IoError> Terminal::write_line(std::string_view text)
   return common::write_all(fd_, line);
 }
 
-// A member, though there is nothing to do, so callers say where a buffered
-// terminal would have to flush.
-// NOLINTNEXTLINE(readability-convert-member-functions-to-static)
-std::expected<void, common::IoError> Terminal::flush() const { return {}; }
-
 std::expected<void, common::IoError> Terminal::clear_last_lines(std::size_t count) const {
   if (count == 0) return {};
   const std::string up = "\x1b[" + std::to_string(count) + "A";

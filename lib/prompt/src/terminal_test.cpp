@@ -52,9 +52,6 @@ TEST(Terminal, WritesExactlyTheSequencesOfTheDialogue) {
 
   ASSERT_TRUE(terminal.write_line("error: Passwords mismatching"));
   EXPECT_EQ(captured.take(), "error: Passwords mismatching\n");
-  ASSERT_TRUE(terminal.write_line(""));
-  ASSERT_TRUE(terminal.flush());
-  EXPECT_EQ(captured.take(), "\n");
 
   struct Case {
     std::size_t count;

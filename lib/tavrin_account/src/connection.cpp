@@ -8,15 +8,14 @@
 #include <cerrno>
 #include <span>
 
+#include "common/fd_io.hpp"
+#include "common/peer_credentials.hpp"
+
 namespace tavrin_account {
 namespace {
 
 common::IoError write_zero() {
   return common::IoError::with_message(common::ErrorKind::WriteZero, "failed to write whole buffer");
-}
-
-common::IoError unexpected_eof() {
-  return common::IoError::with_message(common::ErrorKind::UnexpectedEof, "failed to fill whole buffer");
 }
 
 // Sends every byte of both pieces, prefix and body, in as few system calls as
@@ -49,29 +48,13 @@ std::expected<void, common::IoError> send_all(int fd, std::span<const std::uint8
   return {};
 }
 
-std::expected<void, common::IoError> receive_exact(int fd, std::span<std::uint8_t> into) {
-  while (!into.empty()) {
-    const ssize_t got = ::recv(fd, into.data(), into.size(), 0);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(common::IoError::last_os_error());
-    }
-    if (got == 0) return std::unexpected(unexpected_eof());
-    into = into.subspan(static_cast<std::size_t>(got));
-  }
-  return {};
-}
-
 // Anyone may bind a free abstract name, and no file permission guards it: a
 // daemon found there is believed only when it runs as root or as ourselves.
 // A socket file is guarded by its directory's permissions instead.
 std::expected<void, common::IoError> check_abstract_peer(int socket) {
-  ucred credentials{};
-  socklen_t length = sizeof credentials;
-  if (::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
-    return std::unexpected(common::IoError::last_os_error());
-  }
-  if (credentials.uid != 0 && credentials.uid != ::geteuid()) {
+  auto credentials = common::peer_credentials(socket);
+  if (!credentials) return std::unexpected(std::move(credentials).error());
+  if (credentials->uid != 0 && credentials->uid != ::geteuid()) {
     return std::unexpected(common::IoError::with_message(common::ErrorKind::PermissionDenied,
                                                          "account service endpoint is held by an untrusted user"));
   }
@@ -123,13 +106,13 @@ std::expected<void, common::IoError> exchange_frames(int socket, std::vector<std
   encode_frame_length(static_cast<std::uint32_t>(buffer.size()), prefix.data());
   if (auto sent = send_all(socket, prefix, buffer); !sent) return sent;
 
-  if (auto got = receive_exact(socket, prefix); !got) return got;
+  if (auto got = common::read_exact(socket, prefix); !got) return got;
   const std::uint32_t length = decode_frame_length(prefix.data());
   if (length > MAX_MESSAGE_LENGTH) {
     return std::unexpected(common::IoError::from_kind(common::ErrorKind::FileTooLarge));
   }
   buffer.resize(length);
-  return receive_exact(socket, buffer);
+  return common::read_exact(socket, buffer);
 }
 
 }  // namespace

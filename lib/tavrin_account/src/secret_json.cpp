@@ -115,8 +115,8 @@ json get_secret_params_to_json(const GetSecretParams& params) {
   return json::object({{"name", params.name}, {"user", params.user.hyphenated()}});
 }
 
-json set_secret_params_to_json(const SetSecretParams& params) {
-  return json::object({{"secret", secret_to_json(params.secret)}, {"user", params.user.hyphenated()}});
+json set_secret_params_to_json(const common::Uuid& user, const Secret& secret) {
+  return json::object({{"secret", secret_to_json(secret)}, {"user", user.hyphenated()}});
 }
 
 }  // namespace tavrin_account

@@ -18,8 +18,7 @@ std::expected<Secret, Error> get_secret(AccountConnection& connection, const com
 }
 
 std::expected<void, Error> set_secret(AccountConnection& connection, const common::Uuid& user, const Secret& secret) {
-  auto value = call_method(connection, SET_SECRET_METHOD,
-                           nlohmann::json::object({{"secret", secret_to_json(secret)}, {"user", user.hyphenated()}}));
+  auto value = call_method(connection, SET_SECRET_METHOD, set_secret_params_to_json(user, secret));
   if (!value) return std::unexpected(std::move(value).error());
   if (!value->is_null()) return std::unexpected(Error::communication(strict_json::invalid_type(*value, "unit")));
   return {};

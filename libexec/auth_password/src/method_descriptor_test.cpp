@@ -47,18 +47,21 @@ TEST(MethodDescriptor, WithoutModesEveryOperationFindsNoMode) {
   }
 }
 
-TEST(MethodDescriptor, DispatchesToTheFirstModeOfTheName) {
-  int first = 0;
-  int second = 0;
+TEST(MethodDescriptor, DispatchesEachOperationToTheModeNamedExactly) {
+  int api = 0;
+  int cli = 0;
   const std::string uuid = "user_uuid=67e55044-10b1-426f-9247-bb680e5fe0c8";
   auto descriptor = [&] {
-    return MethodDescriptor("password", true).with_mode(NamedMode("X", &first)).with_mode(NamedMode("X", &second));
+    return MethodDescriptor("password", true).with_mode(NamedMode("API", &api)).with_mode(NamedMode("CLI", &cli));
   };
-  EXPECT_TRUE(run(descriptor(), std::vector<std::string_view>{"Authenticate", "mode=X", uuid}));
-  EXPECT_TRUE(run(descriptor(), std::vector<std::string_view>{"Update", "mode=X", uuid}));
-  EXPECT_EQ(first, 11);
-  EXPECT_EQ(second, 0);
-  EXPECT_FALSE(run(descriptor(), std::vector<std::string_view>{"Update", "mode=x", uuid}));
+  EXPECT_TRUE(run(descriptor(), std::vector<std::string_view>{"Authenticate", "mode=CLI", uuid}));
+  EXPECT_TRUE(run(descriptor(), std::vector<std::string_view>{"Update", "mode=CLI", uuid}));
+  EXPECT_EQ(cli, 11);
+  EXPECT_EQ(api, 0);
+  const auto lower = run(descriptor(), std::vector<std::string_view>{"Update", "mode=cli", uuid});
+  ASSERT_FALSE(lower);
+  EXPECT_EQ(lower.error().report(), "Error: \"mode not found\"\n");
+  EXPECT_EQ(cli + api, 11);
 }
 
 TEST(ApiMode, IsNotImplementedYet) {

@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "common/peer_credentials.hpp"
 #include "daemon_protocol.hpp"
 #include "request_handler.hpp"
 #include "tavrin_account/connection.hpp"
@@ -39,14 +40,7 @@ struct Client {
   bool closed = false;
 };
 
-std::optional<ucred> credentials_of(int fd) {
-  ucred credentials{};
-  socklen_t length = sizeof credentials;
-  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) return std::nullopt;
-  return credentials;
-}
-
-std::string peer_text(const std::optional<ucred>& credentials) {
+std::string peer_text(const std::expected<ucred, common::IoError>& credentials) {
   if (!credentials) return "pid=? uid=?";
   return "pid=" + std::to_string(credentials->pid) + " uid=" + std::to_string(credentials->uid);
 }
@@ -61,7 +55,7 @@ class Server {
   }
 
   // Whoever cannot be identified is not trusted.
-  [[nodiscard]] bool allowed(const std::optional<ucred>& credentials) const {
+  [[nodiscard]] bool allowed(const std::expected<ucred, common::IoError>& credentials) const {
     return credentials && std::ranges::find(allowed_uids_, credentials->uid) != allowed_uids_.end();
   }
 
@@ -77,7 +71,7 @@ class Server {
       }
       Client& client = clients_.emplace_back();
       client.fd.reset(fd);
-      const auto credentials = credentials_of(fd);
+      const auto credentials = common::peer_credentials(fd);
       client.peer = peer_text(credentials);
       client.allowed = allowed(credentials);
       client.last_heard = Clock::now();

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/bytes.hpp"
+
 namespace common {
 
 // Memory for secrets: guarded, kept out of core dumps, locked in RAM where
@@ -29,7 +31,7 @@ struct SecretAllocator {
 
 // Bytes that must not outlive their use: passwords, envelope keys, master
 // keys. Every buffer it ever held is wiped over its whole capacity when it is
-// released, growth included; copies are made only on request (clone).
+// released, growth included; copies are made only on request (copy_of).
 class SecretBytes {
  public:
   SecretBytes() = default;
@@ -43,8 +45,6 @@ class SecretBytes {
   SecretBytes& operator=(const SecretBytes&) = delete;
   ~SecretBytes() = default;
 
-  [[nodiscard]] SecretBytes clone() const { return copy_of(bytes()); }
-
   [[nodiscard]] std::size_t size() const noexcept { return bytes_.size(); }
   [[nodiscard]] bool empty() const noexcept { return bytes_.empty(); }
   [[nodiscard]] std::size_t capacity() const noexcept { return bytes_.capacity(); }
@@ -53,9 +53,7 @@ class SecretBytes {
   [[nodiscard]] std::span<const std::uint8_t> bytes() const noexcept { return bytes_; }
   [[nodiscard]] std::span<std::uint8_t> bytes() noexcept { return bytes_; }
   // The bytes seen as text (no check that they are UTF-8).
-  [[nodiscard]] std::string_view text() const noexcept {
-    return {reinterpret_cast<const char*>(bytes_.data()), bytes_.size()};
-  }
+  [[nodiscard]] std::string_view text() const noexcept { return text_of(bytes_); }
 
   void reserve(std::size_t n) { bytes_.reserve(n); }
   void push_back(std::uint8_t byte) { bytes_.push_back(byte); }

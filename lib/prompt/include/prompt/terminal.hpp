@@ -22,7 +22,6 @@ class Terminal {
   [[nodiscard]] std::expected<void, common::IoError> write_str(std::string_view text) const;
   // The text and its 0x0A go out in one write.
   [[nodiscard]] std::expected<void, common::IoError> write_line(std::string_view text) const;
-  [[nodiscard]] std::expected<void, common::IoError> flush() const;
   // Erases the `count` lines above the cursor and leaves the cursor at the
   // start of the first of them. Nothing is written for 0.
   [[nodiscard]] std::expected<void, common::IoError> clear_last_lines(std::size_t count) const;

@@ -68,7 +68,7 @@ inline constexpr std::string_view SET_SECRET_METHOD = "SetSecret";
 // The JSON forms as written: objects with their members in bytewise order.
 [[nodiscard]] nlohmann::json secret_to_json(const Secret& secret);
 [[nodiscard]] nlohmann::json get_secret_params_to_json(const GetSecretParams& params);
-[[nodiscard]] nlohmann::json set_secret_params_to_json(const SetSecretParams& params);
+[[nodiscard]] nlohmann::json set_secret_params_to_json(const common::Uuid& user, const Secret& secret);
 
 // The Secret record as read by a strict_json::RecordReader (the object form,
 // members in any order and unknown ones skipped, or the array form, fields in
