@@ -57,8 +57,8 @@ void BareCryptoPwhash(benchmark::State& state) {
 // default memory and passes.
 std::string general_engine_hash() {
   std::vector<char> encoded(128);
-  if (argon2d_hash_encoded(2, 19456, 1, PASSWORD.data(), PASSWORD.size(), SALT.data(), SALT.size(), 32,
-                           encoded.data(), encoded.size()) != ARGON2_OK) {
+  if (argon2d_hash_encoded(2, 19456, 1, PASSWORD.data(), PASSWORD.size(), SALT.data(), SALT.size(), 32, encoded.data(),
+                           encoded.size()) != ARGON2_OK) {
     std::abort();
   }
   return encoded.data();

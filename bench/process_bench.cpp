@@ -108,7 +108,8 @@ void answer(int master, std::string& screen, std::size_t& seen, const std::strin
 }
 
 // A run at a terminal: each pair is a prompt to wait for and what to type.
-Run spawn_on_terminal(std::vector<std::string> words, const std::vector<std::pair<std::string, std::string>>& dialogue) {
+Run spawn_on_terminal(std::vector<std::string> words,
+                      const std::vector<std::pair<std::string, std::string>>& dialogue) {
   auto argv = argv_of(words);
   const auto started = Clock::now();
   int master = -1;
@@ -182,7 +183,7 @@ int main(int argc, char** argv) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     if (posix_spawn(&daemon, daemon_argv[0], &actions, nullptr, daemon_argv.data(), environ) != 0) die("accountd");
-    struct stat info{};
+    struct stat info {};
     for (int i = 0; i < 400 && ::stat(socket.c_str(), &info) != 0; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }

@@ -45,15 +45,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     expect(value.has_value());
     const auto expected = reference::secret(reply->value);
     expect(secret.has_value() == expected.has_value());
-    if (expected) expect(*secret == *expected);
-    else expect(secret.error().kind() == Error::Kind::Communication);
+    if (expected)
+      expect(*secret == *expected);
+    else
+      expect(secret.error().kind() == Error::Kind::Communication);
     return 0;
   }
   const auto expected = reference::error(reply->value);
   expect(!value.has_value() && !secret.has_value());
   for (const Error* error : {&value.error(), &secret.error()}) {
-    if (expected) expect(*error == *expected);
-    else expect(error->kind() == Error::Kind::InvalidParams && is_decoder_message(error->text()));
+    if (expected)
+      expect(*error == *expected);
+    else
+      expect(error->kind() == Error::Kind::InvalidParams && is_decoder_message(error->text()));
   }
   return 0;
 }

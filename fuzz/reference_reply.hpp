@@ -76,7 +76,10 @@ class Reader {
         v.text = std::move(*t);
         return v;
       }
-      case 't': v.kind = Value::Kind::Boolean; v.boolean = true; return word("true") ? std::optional(v) : std::nullopt;
+      case 't':
+        v.kind = Value::Kind::Boolean;
+        v.boolean = true;
+        return word("true") ? std::optional(v) : std::nullopt;
       case 'f': v.kind = Value::Kind::Boolean; return word("false") ? std::optional(v) : std::nullopt;
       case 'n': return word("null") ? std::optional(v) : std::nullopt;
       default: return number();
@@ -184,10 +187,14 @@ class Reader {
       const int c = peek();
       ++i_;
       unit <<= 4;
-      if (c >= '0' && c <= '9') unit |= static_cast<std::uint32_t>(c - '0');
-      else if (c >= 'a' && c <= 'f') unit |= static_cast<std::uint32_t>(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F') unit |= static_cast<std::uint32_t>(c - 'A' + 10);
-      else return std::nullopt;
+      if (c >= '0' && c <= '9')
+        unit |= static_cast<std::uint32_t>(c - '0');
+      else if (c >= 'a' && c <= 'f')
+        unit |= static_cast<std::uint32_t>(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F')
+        unit |= static_cast<std::uint32_t>(c - 'A' + 10);
+      else
+        return std::nullopt;
     }
     return unit;
   }
@@ -208,7 +215,9 @@ class Reader {
         const int e = peek();
         ++i_;
         switch (e) {
-          case '"': case '\\': case '/': out += static_cast<char>(e); break;
+          case '"':
+          case '\\':
+          case '/': out += static_cast<char>(e); break;
           case 'b': out += '\b'; break;
           case 'f': out += '\f'; break;
           case 'n': out += '\n'; break;
@@ -237,14 +246,22 @@ class Reader {
       int follow = 0;
       int low = 0x80;
       int high = 0xBF;
-      if (c >= 0xC2 && c <= 0xDF) follow = 1;
-      else if (c == 0xE0) follow = 2, low = 0xA0;
-      else if ((c >= 0xE1 && c <= 0xEC) || c == 0xEE || c == 0xEF) follow = 2;
-      else if (c == 0xED) follow = 2, high = 0x9F;
-      else if (c == 0xF0) follow = 3, low = 0x90;
-      else if (c >= 0xF1 && c <= 0xF3) follow = 3;
-      else if (c == 0xF4) follow = 3, high = 0x8F;
-      else return std::nullopt;
+      if (c >= 0xC2 && c <= 0xDF)
+        follow = 1;
+      else if (c == 0xE0)
+        follow = 2, low = 0xA0;
+      else if ((c >= 0xE1 && c <= 0xEC) || c == 0xEE || c == 0xEF)
+        follow = 2;
+      else if (c == 0xED)
+        follow = 2, high = 0x9F;
+      else if (c == 0xF0)
+        follow = 3, low = 0x90;
+      else if (c >= 0xF1 && c <= 0xF3)
+        follow = 3;
+      else if (c == 0xF4)
+        follow = 3, high = 0x8F;
+      else
+        return std::nullopt;
       for (int k = 0; k < follow; ++k, low = 0x80, high = 0xBF) {
         const int b = peek();
         if (b < low || b > high) return std::nullopt;
@@ -295,7 +312,7 @@ inline std::optional<Reply> response(std::string_view body) {
 
 inline std::optional<tavrin_account::Secret> secret(const Value& value) {
   static constexpr std::array<std::string_view, 5> FIELDS = {"name", "data", "security_flags", "creation_time",
-                                                              "expiration_time"};
+                                                             "expiration_time"};
   std::array<const Value*, 5> f{};
   if (value.kind == Value::Kind::Object) {
     bool repeated = false;

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "account_endpoint.hpp"
+#include "fake_daemon.hpp"
+#include "master_key.hpp"
 #include "password_backend/envelope.hpp"
 #include "password_backend/operations.hpp"
 #include "password_backend/password_hash.hpp"
-#include "fake_daemon.hpp"
-#include "master_key.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/secrets.hpp"
 #include "test_bytes.hpp"

@@ -14,17 +14,17 @@
 #include <vector>
 
 #include "account_endpoint.hpp"
-#include "password_backend/envelope.hpp"
-#include "password_backend/operations.hpp"
 #include "common/unique_fd.hpp"
 #include "dialogue_bytes.hpp"
 #include "fake_daemon.hpp"
 #include "master_key.hpp"
+#include "password_backend/envelope.hpp"
+#include "password_backend/operations.hpp"
 #include "pty_session.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/secrets.hpp"
-#include "unix_socket.hpp"
 #include "test_bytes.hpp"
+#include "unix_socket.hpp"
 
 namespace {
 
@@ -39,8 +39,8 @@ using test_support::FakeScript;
 using test_support::PtyOptions;
 using test_support::PtySession;
 using test_support::RunningAccountd;
-using test_support::stored_master_key;
 using test_support::stale_socket_uri;
+using test_support::stored_master_key;
 using test_support::summary;
 using test_support::visible;
 

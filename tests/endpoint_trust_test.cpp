@@ -1,9 +1,9 @@
 // Who the client believes is the account daemon: on an abstract name, which
 // anyone may bind, only a daemon running as root or as the client itself; on
 // a socket file, whoever the file system let create it.
-#include <gtest/gtest.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -201,8 +201,8 @@ TEST(EndpointTrust, AStrangerOnTheDefaultOrAnAbstractEndpointGetsNoPassword) {
     SCOPED_TRACE(c.verb);
     StandInDaemon daemon(c.uri.value_or(std::string(tavrin_account::DEFAULT_ACCOUNT_IPC_URI)), STRANGER);
     if (!daemon.listening()) GTEST_SKIP() << daemon.problem();
-    PtySession session(AUTH_PASSWORD_BIN, PtyOptions{.args = {c.verb, user, "mode=CLI"},
-                                                     .env = {{"ACCOUNT_IPC_URI", c.uri}}});
+    PtySession session(AUTH_PASSWORD_BIN,
+                       PtyOptions{.args = {c.verb, user, "mode=CLI"}, .env = {{"ACCOUNT_IPC_URI", c.uri}}});
     test_support::answer_all(session, c.answers);
     EXPECT_EQ(session.wait_exit().exit_status, 1);
     EXPECT_TRUE(session.transcript().ends_with(c.last_line + "\n")) << test_support::visible(session.transcript());

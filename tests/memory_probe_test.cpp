@@ -13,10 +13,10 @@
 #include <string_view>
 #include <vector>
 
-#include "password_backend/envelope.hpp"
-#include "password_backend/operations.hpp"
 #include "fake_daemon.hpp"
 #include "master_key.hpp"
+#include "password_backend/envelope.hpp"
+#include "password_backend/operations.hpp"
 #include "pty_session.hpp"
 #include "run_process.hpp"
 #include "tavrin_account/connection.hpp"

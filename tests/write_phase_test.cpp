@@ -21,12 +21,12 @@
 #include <vector>
 
 #include "account_endpoint.hpp"
-#include "password_backend/envelope.hpp"
-#include "password_backend/operations.hpp"
-#include "password_backend/password_hash.hpp"
 #include "dialogue_bytes.hpp"
 #include "fake_daemon.hpp"
 #include "master_key.hpp"
+#include "password_backend/envelope.hpp"
+#include "password_backend/operations.hpp"
+#include "password_backend/password_hash.hpp"
 #include "pty_session.hpp"
 #include "tavrin_account/protocol.hpp"
 #include "tavrin_account/secrets.hpp"

@@ -19,9 +19,9 @@
 // the search leaves out; the hex text in the environment never holds the
 // bytes themselves. So the only copies found are the program's.
 #include <fcntl.h>
+#include <sodium.h>
 #include <sys/mman.h>
 #include <sys/uio.h>
-#include <sodium.h>
 #include <unistd.h>
 
 #include <algorithm>

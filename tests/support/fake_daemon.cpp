@@ -339,8 +339,7 @@ bool SecretKeepingDaemon::handle(int fd, const std::string& body, std::size_t nu
     secrets_.insert_or_assign(params->secret.name, std::move(params->secret));
     reply = response_body(true, nullptr);
   } else {
-    reply =
-        response_body(false, accountd::error_to_json(tavrin_account::Error::not_implemented(request->method)));
+    reply = response_body(false, accountd::error_to_json(tavrin_account::Error::not_implemented(request->method)));
   }
 
   if (fault == Fault::AppliedThenClose) return false;

@@ -222,14 +222,9 @@ PtySession::PtySession(const std::string& program, const PtyOptions& options) {
   std::vector<std::string> env_texts = environment_with(options.env);
   auto argv = pointers_to(argv_texts);
   auto envp = pointers_to(env_texts);
-  const ChildPlan plan{name,
-                       stdin_fd.get(),
-                       stdout_pipe.write.get(),
-                       stderr_fd.get(),
-                       report.write.get(),
-                       options.job_control,
-                       argv.data(),
-                       envp.data()};
+  const ChildPlan plan{
+      name,        stdin_fd.get(), stdout_pipe.write.get(), stderr_fd.get(), report.write.get(), options.job_control,
+      argv.data(), envp.data()};
 
   child_ = checked(::fork(), "fork");
   if (child_ == 0) run_child(plan);

@@ -23,9 +23,7 @@ std::expected<void, IoError> write_all(int fd, std::span<const std::uint8_t> byt
   return {};
 }
 
-std::expected<void, IoError> write_all(int fd, std::string_view text) {
-  return write_all(fd, bytes_of(text));
-}
+std::expected<void, IoError> write_all(int fd, std::string_view text) { return write_all(fd, bytes_of(text)); }
 
 std::expected<void, IoError> read_exact(int fd, std::span<std::uint8_t> into) {
   while (!into.empty()) {
@@ -34,7 +32,8 @@ std::expected<void, IoError> read_exact(int fd, std::span<std::uint8_t> into) {
       if (errno == EINTR) continue;
       return std::unexpected(IoError::last_os_error());
     }
-    if (got == 0) return std::unexpected(IoError::with_message(ErrorKind::UnexpectedEof, "failed to fill whole buffer"));
+    if (got == 0)
+      return std::unexpected(IoError::with_message(ErrorKind::UnexpectedEof, "failed to fill whole buffer"));
     into = into.subspan(static_cast<std::size_t>(got));
   }
   return {};

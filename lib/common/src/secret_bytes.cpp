@@ -16,9 +16,7 @@ SecretBytes SecretBytes::copy_of(std::span<const std::uint8_t> bytes) {
   return copy;
 }
 
-SecretBytes SecretBytes::copy_of(std::string_view text) {
-  return copy_of(bytes_of(text));
-}
+SecretBytes SecretBytes::copy_of(std::string_view text) { return copy_of(bytes_of(text)); }
 
 void SecretBytes::resize(std::size_t n) {
   if (n < bytes_.size()) wipe(bytes_.data() + n, bytes_.size() - n);

@@ -31,9 +31,7 @@ std::expected<void, Utf8Error> check_utf8(std::span<const std::uint8_t> bytes) {
   return {};
 }
 
-std::expected<void, Utf8Error> check_utf8(std::string_view text) {
-  return check_utf8(bytes_of(text));
-}
+std::expected<void, Utf8Error> check_utf8(std::string_view text) { return check_utf8(bytes_of(text)); }
 
 std::string Utf8Error::display() const {
   if (error_length == 0) {

@@ -11,8 +11,8 @@
 #include <cerrno>
 #include <limits>
 
-#include "common/sodium_ready.hpp"
 #include "common/quote.hpp"
+#include "common/sodium_ready.hpp"
 
 namespace password_backend {
 namespace {

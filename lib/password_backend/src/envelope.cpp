@@ -7,11 +7,11 @@
 #include <array>
 #include <cstdlib>
 
-#include "password_backend/aes_256_gcm.hpp"
-#include "common/sodium_ready.hpp"
 #include "common/fd_io.hpp"
 #include "common/message_error.hpp"
+#include "common/sodium_ready.hpp"
 #include "common/utf8.hpp"
+#include "password_backend/aes_256_gcm.hpp"
 
 namespace password_backend {
 namespace {

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "password_backend/envelope.hpp"
-#include "password_backend/password_hash.hpp"
 #include "common/message_error.hpp"
 #include "common/secret_bytes.hpp"
+#include "password_backend/envelope.hpp"
+#include "password_backend/password_hash.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/secrets.hpp"
 

@@ -4,14 +4,14 @@
 #include <array>
 #include <optional>
 
-#include "password_backend/argon2.hpp"
-#include "password_backend/os_random.hpp"
-#include "password_backend/phc_string.hpp"
 #include "common/bytes.hpp"
 #include "common/message_error.hpp"
 #include "common/quote.hpp"
 #include "common/secret_bytes.hpp"
 #include "common/utf8.hpp"
+#include "password_backend/argon2.hpp"
+#include "password_backend/os_random.hpp"
+#include "password_backend/phc_string.hpp"
 
 namespace password_backend {
 namespace {

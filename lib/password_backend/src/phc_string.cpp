@@ -4,8 +4,8 @@
 #include <charconv>
 #include <cstdlib>
 
-#include "password_backend/b64.hpp"
 #include "common/quote.hpp"
+#include "password_backend/b64.hpp"
 
 namespace password_backend {
 namespace {

@@ -28,8 +28,7 @@ TEST(PhcString, ParsesFieldsInAnyOrderAndWritesThemBack) {
   EXPECT_EQ(full->associated_data, (Bytes{4, 5, 6}));
   EXPECT_EQ(full->salt, (Bytes{'s', 'o', 'm', 'e', 's', 'a', 'l', 't'}));
   EXPECT_EQ(full->hash->size(), 32U);
-  EXPECT_EQ(format_phc_string(*full),
-            with("$argon2id$v=19$m=65536,t=3,p=4,keyid=AAECAw,data=BAUG$c29tZXNhbHQ$", HASH));
+  EXPECT_EQ(format_phc_string(*full), with("$argon2id$v=19$m=65536,t=3,p=4,keyid=AAECAw,data=BAUG$c29tZXNhbHQ$", HASH));
 
   // Every optional field may be missing; canonical texts come back unchanged.
   const std::string canonical[] = {

@@ -2,8 +2,8 @@
 #include <limits>
 
 #include "reply.hpp"
-#include "tavrin_account/strict_json.hpp"
 #include "tavrin_account/secrets.hpp"
+#include "tavrin_account/strict_json.hpp"
 
 namespace tavrin_account {
 namespace {

@@ -1,16 +1,16 @@
 #include "tavrin_account/secrets.hpp"
 
 #include "reply.hpp"
-#include "tavrin_account/strict_json.hpp"
 #include "tavrin_account/protocol.hpp"
+#include "tavrin_account/strict_json.hpp"
 
 namespace tavrin_account {
 
 std::expected<Secret, Error> get_secret(AccountConnection& connection, const common::Uuid& user,
                                         std::string_view name) {
-  if (auto exchanged = reply::exchange_request(
-          connection, GET_SECRET_METHOD,
-          get_secret_params_to_json(GetSecretParams{.user = user, .name = std::string(name)}));
+  if (auto exchanged =
+          reply::exchange_request(connection, GET_SECRET_METHOD,
+                                  get_secret_params_to_json(GetSecretParams{.user = user, .name = std::string(name)}));
       !exchanged) {
     return std::unexpected(std::move(exchanged).error());
   }

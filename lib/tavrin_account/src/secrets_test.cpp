@@ -112,9 +112,7 @@ TEST(SecretReplies, BothFormsDecodeAndBadFieldsAreNamed) {
 
 TEST(SecretReplies, RepeatedKeysCountOnlyWhereTheReaderLooks) {
   const std::string fields = R"("creation_time":1,"data":[7],"expiration_time":2,"name":"n","security_flags":"")";
-  const auto secret_reply = [](const std::string& members) {
-    return R"({"success":true,"value":{)" + members + "}}";
-  };
+  const auto secret_reply = [](const std::string& members) { return R"({"success":true,"value":{)" + members + "}}"; };
   struct Case {
     std::string body;
     std::optional<Error> error;  // nullopt: the secret below

@@ -62,7 +62,8 @@ std::string location(std::span<const std::uint8_t> body, std::size_t read) {
 // byte-order mark; neither may stand in a reply.
 std::optional<std::string> foreign_byte(std::span<const std::uint8_t> body) {
   constexpr std::array<std::uint8_t, 3> BYTE_ORDER_MARK = {0xEF, 0xBB, 0xBF};
-  if (body.size() >= BYTE_ORDER_MARK.size() && std::equal(BYTE_ORDER_MARK.begin(), BYTE_ORDER_MARK.end(), body.begin())) {
+  if (body.size() >= BYTE_ORDER_MARK.size() &&
+      std::equal(BYTE_ORDER_MARK.begin(), BYTE_ORDER_MARK.end(), body.begin())) {
     return "byte-order mark before the value" + location(body, 1);
   }
   if (const auto nul = std::find(body.begin(), body.end(), std::uint8_t{0}); nul != body.end()) {

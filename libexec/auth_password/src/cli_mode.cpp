@@ -52,8 +52,8 @@ Outcome CliMode::update(ModeArguments arguments) {
                                                    hold_termination_signals);
   if (!changed) {
     // The reason may carry the daemon's bytes: shown, never obeyed.
-    return std::unexpected(Failure::refusal("Unable to update user password: " +
-                                            common::terminal_safe(changed.error().display()) + "\n"));
+    return std::unexpected(
+        Failure::refusal("Unable to update user password: " + common::terminal_safe(changed.error().display()) + "\n"));
   }
   return {};
 }

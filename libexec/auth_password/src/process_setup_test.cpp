@@ -13,8 +13,8 @@ namespace auth_password {
 namespace {
 
 bool is_dev_null(int fd) {
-  struct stat opened{};
-  struct stat null{};
+  struct stat opened {};
+  struct stat null {};
   return ::fstat(fd, &opened) == 0 && ::stat("/dev/null", &null) == 0 && opened.st_rdev == null.st_rdev &&
          S_ISCHR(opened.st_mode);
 }
@@ -25,7 +25,7 @@ TEST(PrepareProcess, ReopensClosedStandardDescriptorsAndLocksTheProcessDown) {
         ::close(0);
         ::close(2);
         prepare_process();
-        struct sigaction pipe_action{};
+        struct sigaction pipe_action {};
         ::sigaction(SIGPIPE, nullptr, &pipe_action);
         const bool ok = is_dev_null(0) && is_dev_null(2) && !is_dev_null(1) &&
                         ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0) == 0 && pipe_action.sa_handler == SIG_IGN;

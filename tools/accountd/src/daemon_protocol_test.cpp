@@ -56,8 +56,7 @@ TEST(DaemonProtocol, RequestsAreReadStrictlyAndTheirParamsAsRecords) {
   };
   const std::vector<Case> cases = {
       {R"({"params":{"secret":["n",[1],"",0,0],)" + user + R"(},"method":"SetSecret"})", ""},
-      {R"({"method":"SetSecret","params":{"secret":{"x":{"k":1,"k":2}}}})",
-       "duplicate key `k` at line 1 column 56"},
+      {R"({"method":"SetSecret","params":{"secret":{"x":{"k":1,"k":2}}}})", "duplicate key `k` at line 1 column 56"},
       {R"({"method":"SetSecret","params":{"secret":["n",[1],"",0,0]}})", "missing field `user`"},
       {R"({"method":"SetSecret","params":{"secret":["n",[1],""],)" + user + "}}",
        "invalid length 3, expected struct Secret with 5 elements"},

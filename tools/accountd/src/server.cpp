@@ -220,8 +220,7 @@ class Server {
 
  private:
   void write_refusal() {
-    const auto written =
-        write_response(refusal_, false, error_to_json(tavrin_account::Error::permission_denied()));
+    const auto written = write_response(refusal_, false, error_to_json(tavrin_account::Error::permission_denied()));
     if (!written) std::abort();  // a fixed reply of a few bytes
   }
 

@@ -1,7 +1,7 @@
 #include "server.hpp"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -36,14 +36,14 @@ class ServerThread {
     test_support::Pipe stop = test_support::make_pipe();
     stop_read_ = std::move(stop.read);
     stop_write_ = std::move(stop.write);
-    thread_ = std::thread([this, listener = std::move(*listener), store = std::move(*store),
-                           settings = std::move(settings)]() mutable {
-      const std::function<void(std::string_view)> log = [this](std::string_view line) {
-        const std::lock_guard lock(mutex_);
-        log_.append(line).append("\n");
-      };
-      serve(listener, stop_read_.get(), store, log, settings);
-    });
+    thread_ = std::thread(
+        [this, listener = std::move(*listener), store = std::move(*store), settings = std::move(settings)]() mutable {
+          const std::function<void(std::string_view)> log = [this](std::string_view line) {
+            const std::lock_guard lock(mutex_);
+            log_.append(line).append("\n");
+          };
+          serve(listener, stop_read_.get(), store, log, settings);
+        });
   }
   ServerThread(const ServerThread&) = delete;
   ServerThread& operator=(const ServerThread&) = delete;

@@ -22,8 +22,8 @@ concept ErrorValue = requires(const E& e) {
 class [[nodiscard]] AnyError {
  public:
   template <ErrorValue E>
-  requires(!std::same_as<std::remove_cvref_t<E>, AnyError>)
-      AnyError(E error)  // NOLINT(google-explicit-constructor): errors convert implicitly.
+    requires(!std::same_as<std::remove_cvref_t<E>, AnyError>)
+  AnyError(E error)  // NOLINT(google-explicit-constructor): errors convert implicitly.
       : impl_(std::make_unique<Model<E>>(std::move(error))) {}
 
   AnyError(AnyError&&) noexcept = default;

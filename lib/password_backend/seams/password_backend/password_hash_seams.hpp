@@ -19,7 +19,7 @@ namespace password_backend {
 // memory, so Argon2's own rules on them are bound enough. A stored hash above
 // the bound cannot be recomputed, so it matches nothing.
 struct StoredHashBound {
-  std::uint32_t max_memory_kib = 1024U * 1024U;          // 1 GiB
+  std::uint32_t max_memory_kib = 1024U * 1024U;                        // 1 GiB
   std::uint64_t max_memory_passes = std::uint64_t{4} * 1024U * 1024U;  // KiB times passes: 1 GiB at t=4
 
   [[nodiscard]] bool admits(std::uint32_t memory_kib, std::uint32_t passes) const {

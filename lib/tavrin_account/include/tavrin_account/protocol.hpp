@@ -44,8 +44,7 @@ inline constexpr strict_json::MessageShape RESPONSE_SHAPE{
 // Fails only for text that is not UTF-8, and then leaves `out` empty.
 [[nodiscard]] std::expected<void, std::string> write_message(std::vector<std::uint8_t>& out,
                                                              const strict_json::MessageShape& shape,
-                                                             const nlohmann::json& first,
-                                                             const nlohmann::json& second);
+                                                             const nlohmann::json& first, const nlohmann::json& second);
 
 // A request: "method" first, then "params".
 [[nodiscard]] std::expected<void, std::string> write_request(std::vector<std::uint8_t>& out, std::string_view method,

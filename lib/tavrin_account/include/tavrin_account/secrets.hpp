@@ -75,7 +75,7 @@ inline constexpr std::string_view SET_SECRET_METHOD = "SetSecret";
 // declaration order), and the Secret its fields make, each field checked for
 // its own type in declaration order.
 inline constexpr std::array<std::string_view, 5> SECRET_FIELDS = {"name", "data", "security_flags", "creation_time",
-                                                                 "expiration_time"};
+                                                                  "expiration_time"};
 [[nodiscard]] std::expected<Secret, std::string> secret_from_fields(std::span<const nlohmann::json> fields);
 
 // What a GetSecret reply body says, read straight from the body: the secret,
