@@ -9,8 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "password_backend/envelope.hpp"
 #include "common/uuid.hpp"
+#include "password_backend/envelope.hpp"
+#include "password_backend/operations.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/secrets.hpp"
 #include "test_bytes.hpp"
@@ -21,8 +22,7 @@ namespace test_support {
 // open it.
 [[nodiscard]] inline std::optional<std::vector<std::uint8_t>> opened_master_key(std::span<const std::uint8_t> envelope,
                                                                                 std::string_view password) {
-  const auto key = password_backend::open_master_key(password_backend::envelope_key(bytes_of(password)),
-                                                           envelope);
+  const auto key = password_backend::open_master_key(password_backend::envelope_key(bytes_of(password)), envelope);
   if (!key) return std::nullopt;
   return std::vector<std::uint8_t>(key->bytes().begin(), key->bytes().end());
 }
