@@ -2,69 +2,30 @@
 // beside the bare socket round trip of a frame of the same size as its floor;
 // and a new client's first answer while other connections sit open and silent.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
+#include <array>
+#include <cstdint>
 #include <cstdlib>
-#include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "fake_daemon.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/protocol.hpp"
 #include "tavrin_account/secrets.hpp"
-
-extern char** environ;
 
 namespace {
 
 const common::Uuid USER = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
 const std::string NAME = "org.norvalex.os.account.auth.password/Password";
 
-// accountd with an in-memory store, stopped at exit. Its socket file appears
-// only once it accepts connections.
-class Daemon {
- public:
-  Daemon() {
-    char dir[] = "/tmp/accountd-bench-XXXXXX";
-    if (::mkdtemp(dir) == nullptr) std::abort();
-    directory_ = dir;
-    const std::string socket = directory_ + "/accountd.sock";
-    uri_ = "unix://" + socket;
-    std::string binary = ACCOUNTD_BIN;
-    std::string endpoint = "--endpoint", memory = "--memory";
-    std::array<char*, 5> argv = {binary.data(), endpoint.data(), uri_.data(), memory.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    if (::posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv.data(), environ) != 0) std::abort();
-    posix_spawn_file_actions_destroy(&actions);
-    for (int i = 0; i < 2000 && !std::filesystem::exists(socket); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  }
-  ~Daemon() {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-    std::filesystem::remove_all(directory_);
-  }
-  [[nodiscard]] const std::string& uri() const { return uri_; }
-
- private:
-  std::string directory_;
-  std::string uri_;
-  pid_t pid_ = -1;
-};
-
-Daemon& daemon() {
-  static Daemon instance;
+// accountd with an in-memory store, stopped at exit.
+const test_support::RunningAccountd& daemon() {
+  static const test_support::RunningAccountd instance(ACCOUNTD_BIN, std::nullopt);
+  if (!instance.ready()) std::abort();
   return instance;
 }
 

@@ -1,35 +1,37 @@
 // Whole-process timings of auth_password against their floors, each pair
 // measured alternately in the same run so that machine load hits both alike.
 //
-//   process_bench AUTH_PASSWORD ACCOUNTD BASELINE WORK_DIR [RUNS [BEFORE]]
+//   process_bench AUTH_PASSWORD ACCOUNTD BASELINE [RUNS [BEFORE]]
 //
 // AUTH_PASSWORD and ACCOUNTD are the built programs, BASELINE a program that
 // does one bare Argon2id hash with the same settings. BEFORE, another build
 // of auth_password (an older revision, say), is then timed in the same loop
-// against the same floors and the same daemon. Passwords are typed on a
-// pseudo-terminal the moment the program has switched echo off, and a run
-// lasts from fork to the parent reaping the child.
+// against the same floors and the same daemon. The programs are driven as
+// the end-to-end tests drive them: passwords are typed on a pseudo-terminal
+// the moment the program has switched echo off, and a run lasts from opening
+// the terminal to the parent having reaped the child and read the last of
+// its output.
 #include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
+#include <exception>
+#include <optional>
+#include <stdexcept>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
+
+#include "fake_daemon.hpp"
+#include "pty_session.hpp"
 
 extern char** environ;
 
@@ -47,10 +49,8 @@ double milliseconds_of(const timeval& time) {
   return static_cast<double>(time.tv_sec) * 1e3 + static_cast<double>(time.tv_usec) / 1e3;
 }
 
-[[noreturn]] void die(const std::string& what) {
-  std::fprintf(stderr, "process_bench: %s: %s\n", what.c_str(), std::strerror(errno));
-  std::exit(2);
-}
+// Failures throw, so that the daemon is stopped on the way out.
+[[noreturn]] void die(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
 
 std::vector<char*> argv_of(std::vector<std::string>& words) {
   std::vector<char*> argv;
@@ -65,8 +65,7 @@ Run reap(pid_t pid, Clock::time_point started, const std::string& name) {
   if (::wait4(pid, &status, 0, &usage) != pid) die("wait4");
   const auto ended = Clock::now();
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "process_bench: %s failed (status %d)\n", name.c_str(), status);
-    std::exit(2);
+    throw std::runtime_error(name + " failed (wait status " + std::to_string(status) + ")");
   }
   return Run{std::chrono::duration<double, std::milli>(ended - started).count(),
              milliseconds_of(usage.ru_utime) + milliseconds_of(usage.ru_stime), usage.ru_maxrss};
@@ -80,53 +79,31 @@ Run spawn_plain(std::vector<std::string> words) {
   auto argv = argv_of(words);
   const auto started = Clock::now();
   pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) die("posix_spawn " + words[0]);
+  if (const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ); error != 0) {
+    errno = error;
+    die("posix_spawn " + words[0]);
+  }
   posix_spawn_file_actions_destroy(&actions);
   return reap(pid, started, words[0]);
 }
 
-// Reads the terminal until `prompt` has appeared, then waits (spinning) for
-// echo to go off, since the program flushes typed-ahead input when it does.
-void answer(int master, std::string& screen, std::size_t& seen, const std::string& prompt, const std::string& text) {
-  while (screen.find(prompt, seen) == std::string::npos) {
-    pollfd fd{master, POLLIN, 0};
-    if (::poll(&fd, 1, 10'000) <= 0) die("no prompt \"" + prompt + "\"");
-    char buffer[1024];
-    const ssize_t got = ::read(master, buffer, sizeof buffer);
-    if (got <= 0) die("terminal closed before \"" + prompt + "\"");
-    screen.append(buffer, static_cast<std::size_t>(got));
-  }
-  seen = screen.find(prompt, seen) + prompt.size();
-  termios settings{};
-  for (;;) {
-    if (::tcgetattr(master, &settings) != 0) die("tcgetattr");
-    if ((settings.c_lflag & ECHO) == 0) break;
-    std::this_thread::sleep_for(std::chrono::microseconds(20));
-  }
-  const std::string line = text + "\n";
-  if (::write(master, line.data(), line.size()) != static_cast<ssize_t>(line.size())) die("write to terminal");
-}
-
-// A run at a terminal: each pair is a prompt to wait for and what to type.
-Run spawn_on_terminal(std::vector<std::string> words,
-                      const std::vector<std::pair<std::string, std::string>>& dialogue) {
-  auto argv = argv_of(words);
+// A run at a terminal, each answer typed the moment the program has switched
+// echo off after its prompt.
+Run run_on_terminal(const std::string& program, std::vector<std::string> args, const std::string& daemon_uri,
+                    const std::vector<test_support::Answer>& dialogue) {
+  const std::string name = program + " " + args.front();
   const auto started = Clock::now();
-  int master = -1;
-  const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-  if (pid < 0) die("forkpty");
-  if (pid == 0) {
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, 1);
-    ::execve(argv[0], argv.data(), environ);
-    ::_exit(127);
+  test_support::PtySession session(
+      program, test_support::PtyOptions{.args = std::move(args), .env = {{"ACCOUNT_IPC_URI", daemon_uri}}});
+  test_support::answer_all(session, dialogue);
+  const test_support::PtyExit ended = session.wait_exit();
+  const auto finished = Clock::now();
+  if (ended.exit_status != 0) {
+    throw std::runtime_error(name + " failed (status " + std::to_string(ended.exit_status) + ", signal " +
+                             std::to_string(ended.signal) + ")");
   }
-  std::string screen;
-  std::size_t seen = 0;
-  for (const auto& [prompt, text] : dialogue) answer(master, screen, seen, prompt, text);
-  const Run run = reap(pid, started, words[0] + " " + words[1]);
-  ::close(master);
-  return run;
+  return Run{std::chrono::duration<double, std::milli>(finished - started).count(),
+             std::chrono::duration<double, std::milli>(ended.cpu_time).count(), ended.peak_rss_kib};
 }
 
 // Each run is paired with its floor measured just before it. The ratio is
@@ -160,69 +137,54 @@ double median(std::vector<double> values) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (argc < 5) {
-    std::fprintf(stderr, "usage: process_bench AUTH_PASSWORD ACCOUNTD BASELINE WORK_DIR [RUNS [BEFORE]]\n");
+int main(int argc, char** argv) try {
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: process_bench AUTH_PASSWORD ACCOUNTD BASELINE [RUNS [BEFORE]]\n");
     return 2;
   }
   const std::string auth_password = argv[1];
-  const std::string accountd = argv[2];
   const std::string baseline = argv[3];
-  // Socket URIs take absolute paths only.
-  const std::string work = std::filesystem::absolute(argv[4]).string();
-  const int runs = argc > 5 ? std::atoi(argv[5]) : 21;
+  const int runs = argc > 4 ? std::atoi(argv[4]) : 21;
   ::signal(SIGPIPE, SIG_IGN);
 
-  const std::string socket = work + "/bench.sock";
-  ::unlink(socket.c_str());
-  pid_t daemon = 0;
-  {
-    std::vector<std::string> words = {accountd, "--endpoint", "unix://" + socket, "--memory"};
-    auto daemon_argv = argv_of(words);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&daemon, daemon_argv[0], &actions, nullptr, daemon_argv.data(), environ) != 0) die("accountd");
-    struct stat info {};
-    for (int i = 0; i < 400 && ::stat(socket.c_str(), &info) != 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+  test_support::RunningAccountd daemon(argv[2], std::nullopt);
+  if (!daemon.ready()) {
+    std::fprintf(stderr, "process_bench: accountd did not start\n%s", daemon.log().c_str());
+    return 2;
   }
-  ::setenv("ACCOUNT_IPC_URI", ("unix://" + socket).c_str(), 1);
 
   const std::string user = "user_uuid=2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10";
-  const std::string password = "correct horse battery staple";
-  const std::vector<std::pair<std::string, std::string>> authenticate = {{"Password: ", password}};
-  const std::vector<std::pair<std::string, std::string>> update = {
-      {"Old Password: ", password}, {"New Password: ", password}, {"Confirm password: ", password}};
+  const std::string password = "correct horse battery staple\n";
+  const std::vector<test_support::Answer> authenticate = {{"Password", password}};
+  const std::vector<test_support::Answer> update = {
+      {"Old Password", password}, {"New Password", password}, {"Confirm password", password}};
   // The user's first password: with no secrets stored any old password will do.
-  spawn_on_terminal({auth_password, "Update", user, "mode=CLI"},
-                    {{"Old Password: ", ""}, {"New Password: ", password}, {"Confirm password: ", password}});
+  run_on_terminal(auth_password, {"Update", user, "mode=CLI"}, daemon.uri(),
+                  {{"Old Password", "\n"}, {"New Password", password}, {"Confirm password", password}});
 
   std::vector<Measured> programs = {{.path = auth_password}};
-  if (argc > 6) programs.push_back({.path = argv[6]});
+  if (argc > 5) programs.push_back({.path = argv[5]});
   std::vector<double> hash;
   std::vector<double> truth;
   for (int i = 0; i < runs; ++i) {
     for (auto& program : programs) {
       const Run hash_floor = spawn_plain({baseline});
       hash.push_back(hash_floor.milliseconds);
-      // Peak memory comes from a forked child (forkpty): one made with
-      // posix_spawn or vfork shares this process's memory until it execs
-      // and reports this process's peak instead of its own.
-      const Run a = spawn_on_terminal({program.path, "Authenticate", user, "mode=CLI"}, authenticate);
+      // Peak memory comes from a forked child (the terminal session's): one
+      // made with posix_spawn or vfork shares this process's memory until it
+      // execs and reports this process's peak instead of its own.
+      const Run a = run_on_terminal(program.path, {"Authenticate", user, "mode=CLI"}, daemon.uri(), authenticate);
       program.auth.add(a, hash_floor);
       program.peak_rss_kib = std::max(program.peak_rss_kib, a.peak_rss_kib);
       const Run second_floor = spawn_plain({baseline});
       hash.push_back(second_floor.milliseconds);
-      program.change.add(spawn_on_terminal({program.path, "Update", user, "mode=CLI"}, update), second_floor);
+      program.change.add(run_on_terminal(program.path, {"Update", user, "mode=CLI"}, daemon.uri(), update),
+                         second_floor);
       const Run true_floor = spawn_plain({"/bin/true"});
       truth.push_back(true_floor.milliseconds);
       program.query.add(spawn_plain({program.path, "QueryInformation"}), true_floor);
     }
   }
-  ::kill(daemon, SIGTERM);
-  ::waitpid(daemon, nullptr, 0);
 
   const double hash_ms = median(hash);
   const double truth_ms = median(truth);
@@ -242,4 +204,7 @@ int main(int argc, char** argv) {
                 static_cast<double>(program.peak_rss_kib) / 1024.0);
   }
   return 0;
+} catch (const std::exception& error) {
+  std::fprintf(stderr, "process_bench: %s\n", error.what());
+  return 2;
 }

@@ -191,6 +191,8 @@ void wait_until_signal_taken(pid_t pid, int signo) {
   if (!under_wrapper()) ADD_FAILURE() << "signal " << signo << " was neither taken nor held";
 }
 
+bool is_stopped(pid_t pid) { return proc_status_field(pid, "State").find('T') != std::string::npos; }
+
 // Just enough room to come through the prompts and the read, not enough for
 // the hash's memory.
 void limit_address_space(pid_t pid) {
@@ -227,10 +229,20 @@ void run_row(const Row& row) {
     ASSERT_TRUE(daemon.wait_for_requests(row.plan.request));
     session.send_signal(row.signal);
     wait_until_signal_taken(session.pid(), row.signal);
-    daemon.release();
-    if (row.signal == SIGTSTP) {
-      if (row.plan.request == READ) session.wait_until_stopped();
+    if (row.signal == SIGTSTP && row.plan.request == READ) {
+      // Before the first write a stop takes effect; once continued after the
+      // daemon has answered, the change goes on.
+      session.wait_until_stopped();
+      daemon.release();
       session.send_signal(SIGCONT);
+    } else {
+      // Otherwise nothing stops the program: with a write in flight a stop
+      // is held like the others, and the program has to finish without being
+      // continued. Looked at while the daemon still holds its answer back;
+      // after the release the program may end at any moment, so no signal
+      // follows it.
+      EXPECT_FALSE(is_stopped(session.pid())) << "stopped while the daemon held its answer back";
+      daemon.release();
     }
   }
   const auto ended = session.wait_exit();

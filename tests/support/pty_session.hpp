@@ -35,6 +35,10 @@ struct PtyOptions {
 struct PtyExit {
   int exit_status = -1;  // -1 when ended by a signal
   int signal = 0;
+  // What the direct child used (with job control, the parent and the program
+  // together): user and system CPU time, and the peak resident set.
+  std::chrono::microseconds cpu_time{0};
+  long peak_rss_kib = 0;
 };
 
 // A program running on a new pseudo-terminal, which is its controlling
@@ -73,7 +77,9 @@ class PtySession {
   [[nodiscard]] pid_t pid() const { return program_pid_; }
 
  private:
-  void pump(std::chrono::milliseconds wait);
+  // Reads what the program wrote, waiting up to `wait` for something to
+  // read or for `also` (another descriptor, -1 for none) to become readable.
+  void pump(std::chrono::microseconds wait, int also = -1);
   [[nodiscard]] bool child_has_ended() const;
   [[noreturn]] void fail(const std::string& what) const;
 
