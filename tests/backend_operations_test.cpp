@@ -25,6 +25,7 @@
 
 namespace {
 
+using common::SecretBytes;
 using password_backend::change_password;
 using password_backend::check_password;
 using password_backend::envelope_key;
@@ -178,7 +179,7 @@ TEST(BackendOperations, AnUnreachableDaemonGivesTheConnectionError) {
     const auto checked = check_password(USER, bytes_of("pw"));
     ASSERT_FALSE(checked.has_value());
     EXPECT_EQ(checked.error().display(), c.expected);
-    const auto changed = change_password(USER, bytes_of("pw"), bytes_of("new"));
+    const auto changed = change_password(USER, SecretBytes::copy_of("pw"), SecretBytes::copy_of("new"));
     ASSERT_FALSE(changed.has_value());
     EXPECT_EQ(changed.error().display(), c.expected);
   }
@@ -208,10 +209,10 @@ TEST(ChangePassword, WritesTheMasterKeyAndThenTheHashExactlyAsStored) {
     SCOPED_TRACE(c.name);
     FakeScript script = c.script;
     FakeDaemon daemon({script.answer_null().answer_null().expect_request()});
-    std::expected<void, common::AnyError> changed;
+    std::expected<void, password_backend::ChangeFailure> changed;
     {
       const Endpoint endpoint(daemon.uri());
-      changed = change_password(USER, bytes_of(c.old_password), bytes_of(new_password));
+      changed = change_password(USER, SecretBytes::copy_of(c.old_password), SecretBytes::copy_of(new_password));
     }
     ASSERT_TRUE(changed.has_value()) << changed.error().display();
 
@@ -297,10 +298,10 @@ TEST(ChangePassword, AFailedRequestStopsTheChangeAndTheMasterKeyIsNeverLost) {
     SCOPED_TRACE(c.name);
     FakeScript script = c.script;
     FakeDaemon daemon({script.expect_request()});
-    std::expected<void, common::AnyError> changed;
+    std::expected<void, password_backend::ChangeFailure> changed;
     {
       const Endpoint endpoint(daemon.uri());
-      changed = change_password(USER, bytes_of("old"), bytes_of("new"));
+      changed = change_password(USER, SecretBytes::copy_of("old"), SecretBytes::copy_of("new"));
     }
     ASSERT_FALSE(changed.has_value());
     EXPECT_TRUE(changed.error().display().starts_with(c.expected)) << changed.error().display();
@@ -370,7 +371,7 @@ TEST(ChangePassword, EveryStartingStateEndsWithTheNewPasswordAndTheSameOrANewMas
     if (c.has_password) store(daemon, user, password_secret(hash_of("old")));
     if (c.has_master_key) store(daemon, user, master_key_secret(master_key, "old"));
 
-    const auto changed = change_password(user, bytes_of("old"), bytes_of("new"));
+    const auto changed = change_password(user, SecretBytes::copy_of("old"), SecretBytes::copy_of("new"));
     ASSERT_TRUE(changed.has_value()) << changed.error().display();
 
     const auto after = read_back(daemon, user);
@@ -389,7 +390,7 @@ TEST(ChangePassword, EveryStartingStateEndsWithTheNewPasswordAndTheSameOrANewMas
     EXPECT_EQ(check_password(user, bytes_of("old")).value_or(true), false);
 
     // The same password again: a fresh nonce and a fresh salt, the same key.
-    ASSERT_TRUE(change_password(user, bytes_of("new"), bytes_of("new")).has_value());
+    ASSERT_TRUE(change_password(user, SecretBytes::copy_of("new"), SecretBytes::copy_of("new")).has_value());
     const auto again = read_back(daemon, user);
     ASSERT_TRUE(again.password.has_value() && again.master_key.has_value());
     EXPECT_NE(again.master_key->data, after.master_key->data);

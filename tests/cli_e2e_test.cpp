@@ -54,7 +54,7 @@ common::Uuid user_number(std::uint8_t n) {
 
 void set_password(const std::string& uri, const common::Uuid& user, std::string_view password) {
   const Endpoint endpoint(uri);
-  const auto changed = password_backend::change_password(user, {}, bytes_of(password));
+  const auto changed = password_backend::change_password(user, {}, common::SecretBytes::copy_of(password));
   ASSERT_TRUE(changed.has_value()) << changed.error().display();
 }
 

@@ -3,10 +3,14 @@
 // passwords against the development daemon, and nothing of the typed
 // passwords, the envelope keys or the master key is left anywhere it can read.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <iterator>
 #include <span>
 #include <string>
@@ -17,18 +21,22 @@
 #include "master_key.hpp"
 #include "password_backend/envelope.hpp"
 #include "password_backend/operations.hpp"
+#include "password_backend/password_hash.hpp"
 #include "pty_session.hpp"
 #include "run_process.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/secrets.hpp"
 #include "test_bytes.hpp"
+#include "unix_socket.hpp"
 
 namespace {
 
 using test_support::bytes_of;
+using test_support::FaultPlan;
 using test_support::PtyOptions;
 using test_support::PtySession;
 using test_support::RunningAccountd;
+using test_support::SecretKeepingDaemon;
 using test_support::stored_master_key;
 using test_support::to_hex;
 
@@ -174,6 +182,69 @@ TEST_F(MemoryProbe, NoPasswordEnvelopeKeyOrMasterKeyOutlivesAnOperation) {
   // The changes above really happened: the same master key, now under the
   // second password.
   EXPECT_EQ(stored_master_key(daemon.uri(), USER, SECOND), key);
+}
+
+// The search made while the program waits, asked for over the probe's socket.
+std::string search_now(const common::UniqueFd& listener) {
+  std::array<pollfd, 1> ready{{{listener.get(), POLLIN, 0}}};
+  if (::poll(ready.data(), ready.size(), 10'000) != 1) return "no probe connected";
+  const common::UniqueFd probe(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  if (!probe.valid() || ::send(probe.get(), "?", 1, MSG_NOSIGNAL) != 1) return "probe unreachable";
+  std::string report;
+  std::array<char, 4096> chunk{};
+  for (ssize_t got = 0; (got = ::recv(probe.get(), chunk.data(), chunk.size(), 0)) > 0;) {
+    report.append(chunk.data(), static_cast<std::size_t>(got));
+  }
+  return report;
+}
+
+TEST_F(MemoryProbe, NoPasswordOrEnvelopeKeyIsLeftOnceTheWritesBegin) {
+  // The user's master key under FIRST; the change to SECOND is searched while
+  // the daemon holds back its answer to the hash write, the last write.
+  common::SecretBytes key(password_backend::MASTER_KEY_BYTES);
+  for (std::size_t i = 0; i < key.size(); ++i) key.data()[i] = static_cast<std::uint8_t>(0xC3 ^ (7 * i));
+  const std::string hash = *password_backend::make_password_hash(bytes_of(FIRST));
+  const std::vector<tavrin_account::Secret> secrets = {
+      {std::string(password_backend::PASSWORD_SECRET_NAME),
+       {hash.begin(), hash.end()},
+       {tavrin_account::SecurityFlags::WRITE_PROTECTED},
+       0,
+       0},
+      {std::string(password_backend::MASTER_KEY_SECRET_NAME),
+       password_backend::seal_master_key(password_backend::envelope_key(bytes_of(FIRST)), key.bytes()),
+       {tavrin_account::SecurityFlags::WRITE_PROTECTED},
+       0,
+       0},
+  };
+  constexpr std::size_t HASH_WRITE = 3;
+  SecretKeepingDaemon daemon(secrets, FaultPlan{.request = HASH_WRITE, .delayed = true});
+  const std::string directory = test_support::make_temp_directory("memory-probe");
+  const std::string socket_path = directory + "/probe.sock";
+  const common::UniqueFd listener = test_support::listening_socket(
+      tavrin_account::EndpointAddress{tavrin_account::EndpointAddress::Kind::Pathname, socket_path}, 1);
+  ASSERT_TRUE(listener.valid());
+
+  auto patterns = password_patterns("old", FIRST);
+  std::ranges::move(password_patterns("new", SECOND), std::back_inserter(patterns));
+  patterns.push_back({"master_key", to_hex(key.bytes())});
+  PtySession session(MEMORY_PROBE_BIN, PtyOptions{.args = {"Update", USER_ARGUMENT, "mode=CLI"},
+                                                  .env = {{"ACCOUNT_IPC_URI", daemon.uri()},
+                                                          {"AUTH_MEMORY_PROBE_PATTERNS", pattern_variable(patterns)},
+                                                          {"AUTH_MEMORY_PROBE_SOCKET", socket_path},
+                                                          {"AUTH_MEMORY_PROBE_PLANT", std::nullopt}}});
+  test_support::answer_all(session, {{"Old Password", std::string(FIRST) + "\n"},
+                                     {"New Password", std::string(SECOND) + "\n"},
+                                     {"Confirm password", std::string(SECOND) + "\n"}});
+  ASSERT_TRUE(daemon.wait_for_requests(HASH_WRITE));
+  const std::string while_waiting = search_now(listener);
+  daemon.release();
+  const auto exit = session.wait_exit();
+  std::filesystem::remove_all(directory);
+
+  EXPECT_EQ(exit.exit_status, 0) << test_support::visible(session.transcript());
+  EXPECT_TRUE(clean(while_waiting)) << while_waiting;
+  EXPECT_GT(bytes_searched(while_waiting), 1U << 20);
+  EXPECT_TRUE(clean(session.standard_output())) << session.standard_output();
 }
 
 }  // namespace

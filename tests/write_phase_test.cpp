@@ -4,7 +4,8 @@
 // of the typed passwords both verifies against the stored hash and opens the
 // stored envelope to the user's master key, and the exit status names it
 // (0: the new one, 1: the old one). The rows marked as a window are the cases
-// no client can mend; they state what they leave.
+// no client can mend; they state what they leave. Two changes of one user at
+// once are taken in turn, and the same holds for both together.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <iostream>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -24,6 +26,7 @@
 #include "dialogue_bytes.hpp"
 #include "fake_daemon.hpp"
 #include "master_key.hpp"
+#include "password_backend/change_lock.hpp"
 #include "password_backend/envelope.hpp"
 #include "password_backend/operations.hpp"
 #include "password_backend/password_hash.hpp"
@@ -40,6 +43,8 @@ using tavrin_account::Secret;
 using test_support::asked;
 using test_support::bytes_of;
 using test_support::cleared;
+using test_support::Clients;
+using test_support::Endpoint;
 using test_support::Fault;
 using test_support::FaultPlan;
 using test_support::PtyOptions;
@@ -52,11 +57,18 @@ const common::Uuid USER = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3
 const std::string OLD = "old secret";
 const std::string NEW = "new secret";
 const std::string FAILURE = "Unable to update user password: ";
+const std::string INTERRUPTED = "interrupted before the account service confirmed the change";
+const std::string MASTER_KEY_NOTE =
+    "The master key is now sealed under the new password: an Update that gives the new password as the old one "
+    "repairs this.\n";
 
 // The requests of a change, in the order they go out.
 constexpr std::size_t READ = 1;
 constexpr std::size_t ENVELOPE_WRITE = 2;
 constexpr std::size_t HASH_WRITE = 3;
+constexpr std::size_t WRITE_BACK = 4;
+
+using Seconds = std::chrono::duration<double>;
 
 // Which typed password a stored secret answers to.
 enum class Opens : std::uint8_t { Absent, Old, New, Neither };
@@ -83,10 +95,16 @@ struct Row {
   FaultPlan plan{};
   int signal = 0;  // sent while the planned answer is held back
   bool limit_address_space = false;
+  bool lock_held = false;    // by another change of the same user
   int exit_status = 0;       // -1: ended by `signal`
   std::string failure;       // for status 1: what the failure line begins with after its prefix
+  std::string note;          // the line that follows the failure line, if any
   std::size_t requests = 3;  // that reached the daemon
   std::optional<Left> window{};
+  // How soon after the signal, or the last entry, the program must have
+  // ended, having waited 10 seconds first: for the grace a daemon that never
+  // answers is given, or for a lock that stays held.
+  std::optional<Seconds> ends_within{};
 };
 
 common::SecretBytes the_master_key() {
@@ -203,6 +221,38 @@ void limit_address_space(pid_t pid) {
   ASSERT_EQ(::prlimit(pid, RLIMIT_AS, &tight, nullptr), 0);
 }
 
+std::unique_ptr<PtySession> start_update(const std::string& uri) {
+  // Started as from a shell, so that a stop signal stops it.
+  return std::make_unique<PtySession>(AUTH_PASSWORD_BIN,
+                                      PtyOptions{.args = {"Update", "user_uuid=" + USER.hyphenated(), "mode=CLI"},
+                                                 .env = {{"ACCOUNT_IPC_URI", uri}},
+                                                 .job_control = true});
+}
+
+// Types both passwords, up to the confirmation: it is typed once the program
+// waits for it, so two changes can be let go at the same moment.
+void type_up_to_confirmation(PtySession& session, const std::string& old_password, const std::string& new_password) {
+  test_support::answer_all(session, {{"Old Password", old_password + "\n"}, {"New Password", new_password + "\n"}});
+  session.wait_for_output("\rConfirm password: ");
+  session.wait_for_echo_off();
+}
+
+const std::string& change_dialogue() {
+  static const std::string dialogue = asked("Old Password") + cleared(1) + summary("Old Password") +
+                                      asked("New Password") + asked("Confirm password") + cleared(2) +
+                                      summary("New Password");
+  return dialogue;
+}
+
+// What the program wrote after the dialogue.
+std::string after_dialogue(const PtySession& session) {
+  const std::string& shown = session.transcript();
+  EXPECT_TRUE(shown.starts_with(change_dialogue())) << visible(shown);
+  return shown.starts_with(change_dialogue()) ? shown.substr(change_dialogue().size()) : shown;
+}
+
+Seconds slack_for_wrapper() { return Seconds(under_wrapper() ? 5.0 : 0.0); }
+
 void run_row(const Row& row) {
   SCOPED_TRACE(row.name);
   if (row.limit_address_space && (sanitized() || under_wrapper())) {
@@ -215,18 +265,25 @@ void run_row(const Row& row) {
   }
   const std::vector<Secret> before = row.first_time ? std::vector<Secret>{} : existing_user();
   SecretKeepingDaemon daemon(before, row.plan);
-  // Started as from a shell, so that a stop signal stops it.
-  PtySession session(AUTH_PASSWORD_BIN, PtyOptions{.args = {"Update", "user_uuid=" + USER.hyphenated(), "mode=CLI"},
-                                                   .env = {{"ACCOUNT_IPC_URI", daemon.uri()}},
-                                                   .job_control = true});
+  std::optional<password_backend::ChangeLock> held;
+  if (row.lock_held) {
+    const Endpoint endpoint(daemon.uri());
+    auto lock = password_backend::lock_password_change(USER);
+    ASSERT_TRUE(lock.has_value()) << lock.error().display();
+    held.emplace(std::move(*lock));
+  }
+  const auto started = start_update(daemon.uri());
+  PtySession& session = *started;
   session.wait_for_output("\rOld Password: ");
   session.wait_for_echo_off();
   if (row.limit_address_space) limit_address_space(session.pid());
   session.type(OLD + "\n");
   session.wait_for_output("\n");
   test_support::answer_all(session, {{"New Password", NEW + "\n"}, {"Confirm password", NEW + "\n"}});
+  auto signalled = std::chrono::steady_clock::now();  // or the last entry typed
   if (row.signal != 0) {
     ASSERT_TRUE(daemon.wait_for_requests(row.plan.request));
+    signalled = std::chrono::steady_clock::now();
     session.send_signal(row.signal);
     wait_until_signal_taken(session.pid(), row.signal);
     if (row.signal == SIGTSTP && row.plan.request == READ) {
@@ -245,23 +302,29 @@ void run_row(const Row& row) {
       daemon.release();
     }
   }
-  const auto ended = session.wait_exit();
+  const auto ended = row.ends_within
+                         ? session.wait_exit(std::chrono::ceil<std::chrono::milliseconds>(*row.ends_within * 2))
+                         : session.wait_exit();
+  const Seconds waited = std::chrono::steady_clock::now() - signalled;
   const auto frames = daemon.finish();
 
-  // What the person was told.
+  // What the person was told, and when.
   if (row.exit_status < 0) {
     EXPECT_EQ(ended.signal, row.signal);
   } else {
     EXPECT_EQ(ended.exit_status, row.exit_status);
   }
-  const std::string dialogue = asked("Old Password") + cleared(1) + summary("Old Password") + asked("New Password") +
-                               asked("Confirm password") + cleared(2) + summary("New Password");
-  const std::string& shown = session.transcript();
-  ASSERT_TRUE(shown.starts_with(dialogue)) << visible(shown);
-  const std::string after = shown.substr(dialogue.size());
+  if (row.ends_within) {
+    const Seconds first = row.signal != 0 ? Seconds(password_backend::REPLY_GRACE_AFTER_STOP)
+                                          : Seconds(password_backend::CHANGE_LOCK_PATIENCE);
+    EXPECT_GE(waited, first - Seconds(0.1));
+    EXPECT_LE(waited, *row.ends_within + slack_for_wrapper());
+  }
+  const std::string after = after_dialogue(session);
   if (row.exit_status == 1) {
-    EXPECT_TRUE(after.starts_with(FAILURE + row.failure)) << visible(after);
-    EXPECT_TRUE(after.ends_with("\n") && after.find('\n') == after.size() - 1) << visible(after);
+    const std::string first_line = after.substr(0, after.find('\n') + 1);
+    EXPECT_TRUE(first_line.starts_with(FAILURE + row.failure) && first_line.ends_with("\n")) << visible(after);
+    EXPECT_EQ(after.substr(first_line.size()), row.note) << visible(after);
   } else {
     EXPECT_EQ(after, "") << visible(after);
   }
@@ -317,6 +380,14 @@ TEST(WritePhase, AFaultAtAnyStepLeavesOnePasswordForBothSecretsOrANamedWindow) {
        .failure = unreadable,
        .requests = 1},
       {.name = "hashing: address space too small", .limit_address_space = true, .exit_status = 1, .requests = 1},
+      // Another change of the user holds the lock: a wait with nothing shown,
+      // then a refusal with nothing sent.
+      {.name = "lock held throughout",
+       .lock_held = true,
+       .exit_status = 1,
+       .failure = "another password change for this user is in progress\n",
+       .requests = 0,
+       .ends_within = Seconds(12)},
       {.name = "envelope write: error",
        .plan = at(ENVELOPE_WRITE, Fault::Error),
        .exit_status = 1,
@@ -352,6 +423,22 @@ TEST(WritePhase, AFaultAtAnyStepLeavesOnePasswordForBothSecretsOrANamedWindow) {
        .exit_status = 1,
        .failure = "permission denied",
        .requests = 4},
+      // The write-back fails too: the person is told what is left, and how
+      // to mend it.
+      {.name = "hash write: error, write-back: error",
+       .plan = {.request = HASH_WRITE, .fault = Fault::Error, .then_request = WRITE_BACK, .then_fault = Fault::Error},
+       .exit_status = 1,
+       .failure = "permission denied",
+       .note = MASTER_KEY_NOTE,
+       .requests = 4,
+       .window = Left{Opens::Old, Opens::New}},
+      {.name = "hash write: error, write-back: close",
+       .plan = {.request = HASH_WRITE, .fault = Fault::Error, .then_request = WRITE_BACK, .then_fault = Fault::Close},
+       .exit_status = 1,
+       .failure = "permission denied",
+       .note = MASTER_KEY_NOTE,
+       .requests = 4,
+       .window = Left{Opens::Old, Opens::New}},
       // Window: a transport failure after the envelope write was applied.
       {.name = "hash write: close",
        .plan = at(HASH_WRITE, Fault::Close),
@@ -415,7 +502,8 @@ TEST(WritePhase, ATerminationSignalDuringTheWritesIsHeldUntilTheChangeHasEnded) 
   const std::vector<Step> steps = {
       {"the read", READ}, {"the envelope write", ENVELOPE_WRITE}, {"the hash write", HASH_WRITE}};
   const std::vector<std::pair<int, std::string>> signals = {
-      {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}, {SIGQUIT, "SIGQUIT"}, {SIGTSTP, "SIGTSTP"}};
+      {SIGINT, "SIGINT"},   {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"},   {SIGQUIT, "SIGQUIT"}, {SIGTSTP, "SIGTSTP"},
+      {SIGALRM, "SIGALRM"}, {SIGUSR1, "SIGUSR1"}, {SIGXCPU, "SIGXCPU"}, {SIGPWR, "SIGPWR"}};
   std::vector<Row> rows;
   for (const auto& step : steps) {
     for (const auto& [signo, signal_name] : signals) {
@@ -444,7 +532,100 @@ TEST(WritePhase, ATerminationSignalDuringTheWritesIsHeldUntilTheChangeHasEnded) 
                   .plan = {.request = HASH_WRITE, .delayed = true},
                   .signal = SIGHUP,
                   .requests = 3});
+  // A fault signal is held when another process sends it, and so is a
+  // real-time signal.
+  rows.push_back({.name = "SIGABRT from another process during the envelope write",
+                  .plan = {.request = ENVELOPE_WRITE, .delayed = true},
+                  .signal = SIGABRT,
+                  .requests = 3});
+  rows.push_back({.name = "a real-time signal during the hash write",
+                  .plan = {.request = HASH_WRITE, .delayed = true},
+                  .signal = SIGRTMIN + 3,
+                  .requests = 3});
+  // Asked to stop, the program waits for the reply in flight only so long:
+  // then it hangs up and says so. The daemon may still apply that write; this
+  // one does not.
+  rows.push_back({.name = "SIGTERM while the envelope write is never answered",
+                  .plan = {.request = ENVELOPE_WRITE, .fault = Fault::Silent},
+                  .signal = SIGTERM,
+                  .exit_status = 1,
+                  .failure = INTERRUPTED + "\n",
+                  .requests = 2,
+                  .ends_within = Seconds(12)});
   for (const auto& row : rows) run_row(row);
+}
+
+// Which of the typed passwords the stored hash answers to, and which opens
+// the stored envelope to the user's master key; empty for none.
+std::string hash_answers_to(const std::optional<Secret>& secret, const std::vector<std::string>& passwords) {
+  for (const auto& password : passwords) {
+    if (secret && password_backend::password_matches(secret->data, bytes_of(password)).value_or(false)) {
+      return password;
+    }
+  }
+  return {};
+}
+
+std::string envelope_answers_to(const std::optional<Secret>& secret, const std::vector<std::string>& passwords) {
+  for (const auto& password : passwords) {
+    if (secret && test_support::opened_master_key(secret->data, password) == bytes_of_key(the_master_key())) {
+      return password;
+    }
+  }
+  return {};
+}
+
+TEST(WritePhase, TwoChangesOfOneUserAtOnceLeaveOnePasswordForBothSecretsAndSayWhich) {
+  // Left to itself, the daemon would answer both reads before either write.
+  SecretKeepingDaemon daemon(existing_user(), {}, Clients{.count = 2, .interleaved = true});
+  const std::vector<std::string> new_passwords = {"new secret A", "new secret B"};
+  std::vector<std::unique_ptr<PtySession>> sessions;
+  for (const auto& password : new_passwords) {
+    sessions.push_back(start_update(daemon.uri()));
+    type_up_to_confirmation(*sessions.back(), OLD, password);
+  }
+  for (std::size_t i = 0; i < sessions.size(); ++i) sessions[i]->type(new_passwords[i] + "\n");
+  std::vector<int> statuses;
+  for (auto& session : sessions) statuses.push_back(session->wait_exit(std::chrono::seconds(40)).exit_status);
+  (void)daemon.finish();
+
+  const std::vector<std::string> typed = {OLD, new_passwords[0], new_passwords[1]};
+  const std::string hash = hash_answers_to(daemon.secret(std::string(PASSWORD_SECRET_NAME)), typed);
+  const std::string envelope = envelope_answers_to(daemon.secret(std::string(MASTER_KEY_SECRET_NAME)), typed);
+  EXPECT_FALSE(hash.empty());
+  EXPECT_EQ(hash, envelope);
+  for (std::size_t i = 0; i < sessions.size(); ++i) {
+    SCOPED_TRACE(new_passwords[i]);
+    EXPECT_EQ(statuses[i] == 0, hash == new_passwords[i]) << "exit status " << statuses[i];
+    const std::string after = after_dialogue(*sessions[i]);
+    if (statuses[i] == 0) {
+      EXPECT_EQ(after, "") << visible(after);
+    } else {
+      EXPECT_TRUE(after.starts_with(FAILURE)) << visible(after);
+    }
+  }
+}
+
+TEST(WritePhase, AChangeKilledWhileItHoldsTheLockLetsTheNextOneGoAtOnce) {
+  // The first client's read is held back, so it is killed holding the lock.
+  SecretKeepingDaemon daemon(existing_user(), {.request = READ, .delayed = true}, Clients{.count = 2});
+  const auto holder = start_update(daemon.uri());
+  type_up_to_confirmation(*holder, OLD, "abandoned");
+  holder->type("abandoned\n");
+  ASSERT_TRUE(daemon.wait_for_requests(1));
+  holder->send_signal(SIGKILL);
+  EXPECT_EQ(holder->wait_exit().signal, SIGKILL);
+  daemon.release();
+
+  const auto next = start_update(daemon.uri());
+  type_up_to_confirmation(*next, OLD, NEW);
+  const auto confirmed = std::chrono::steady_clock::now();
+  next->type(NEW + "\n");
+  EXPECT_EQ(next->wait_exit().exit_status, 0) << visible(next->transcript());
+  EXPECT_LT(Seconds(std::chrono::steady_clock::now() - confirmed), Seconds(password_backend::CHANGE_LOCK_PATIENCE) / 2);
+  (void)daemon.finish();
+  EXPECT_EQ(name_of(hash_answers(daemon.secret(std::string(PASSWORD_SECRET_NAME)))), "NEW");
+  EXPECT_EQ(name_of(envelope_answers(daemon.secret(std::string(MASTER_KEY_SECRET_NAME)), false)), "NEW");
 }
 
 }  // namespace

@@ -10,6 +10,11 @@
 //                               secret memory, on the heap, in static data and
 //                               in a dead stack frame, to show that the search
 //                               finds them.
+//   AUTH_MEMORY_PROBE_SOCKET    a listening socket file. The probe connects to
+//                               it at start-up, and a thread of its own
+//                               searches as soon as it reads a byte there and
+//                               writes the report back: a look at the program
+//                               while it waits, say for a daemon's answer.
 //
 // Report lines: "memory-probe: found NAME at 0xADDRESS in REGION" for every
 // occurrence, then "memory-probe: N hits in M bytes" (or "memory-probe:
@@ -19,23 +24,29 @@
 // the search leaves out; the hex text in the environment never holds the
 // bytes themselves. So the only copies found are the program's.
 #include <fcntl.h>
+#include <pthread.h>
 #include <sodium.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/uio.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "common/fd_io.hpp"
@@ -85,6 +96,8 @@ Probe* g_probe = nullptr;
 std::string* g_planted_on_heap = nullptr;
 common::SecretBytes* g_planted_secret = nullptr;              // never released, as if an exit() skipped its destructor
 std::array<std::uint8_t, LARGEST_PATTERN> g_planted_data{1};  // initialised: .data, not .bss
+// One search at a time: they share the read buffer.
+std::mutex g_searching;
 // NOLINTEND(cppcoreguidelines-avoid-non-const-global-variables)
 
 // Tells the compiler the memory is used, so stores into it stay.
@@ -293,9 +306,49 @@ std::string search_everything(const Probe& probe) {
 }
 
 void search_at_exit() {
+  const std::lock_guard searching(g_searching);
   const Probe& probe = *g_probe;
   if (probe.error.empty() && probe.plant) plant(probe.patterns[*probe.plant]);
   (void)common::write_all(STDOUT_FILENO, search_everything(probe));
+}
+
+void search_when_asked(common::UniqueFd socket) {
+  char asked = 0;
+  ssize_t got = 0;
+  do {
+    got = ::recv(socket.get(), &asked, 1, 0);
+  } while (got < 0 && errno == EINTR);
+  if (got != 1) return;
+  std::string report;
+  {
+    const std::lock_guard searching(g_searching);
+    report = search_everything(*g_probe);
+  }
+  (void)common::write_all(socket.get(), report);
+}
+
+// The thread blocks every signal, so the program's own handling of them is
+// what it always is.
+void start_searching_when_asked(const char* path) {
+  common::UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string_view name(path);
+  if (!socket.valid() || name.size() >= sizeof address.sun_path) {
+    g_probe->error = "cannot use AUTH_MEMORY_PROBE_SOCKET";
+    return;
+  }
+  std::ranges::copy(name, std::begin(address.sun_path));
+  if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    g_probe->error = "cannot connect to AUTH_MEMORY_PROBE_SOCKET";
+    return;
+  }
+  sigset_t every{};
+  sigset_t before{};
+  sigfillset(&every);
+  if (::pthread_sigmask(SIG_SETMASK, &every, &before) != 0) std::abort();
+  std::thread(search_when_asked, std::move(socket)).detach();
+  if (::pthread_sigmask(SIG_SETMASK, &before, nullptr) != 0) std::abort();
 }
 
 // Reads the environment and registers the search with atexit.
@@ -315,6 +368,10 @@ void install() {
     } else {
       g_probe->plant = static_cast<std::size_t>(found - g_probe->patterns.begin());
     }
+  }
+  if (const char* path = std::getenv("AUTH_MEMORY_PROBE_SOCKET");  // NOLINT(concurrency-mt-unsafe)
+      path != nullptr && g_probe->error.empty()) {
+    start_searching_when_asked(path);
   }
   if (std::atexit(search_at_exit) != 0) std::abort();
 }

@@ -237,8 +237,9 @@ void FakeDaemon::run_script(int fd, const FakeScript& script) {
   }
 }
 
-SecretKeepingDaemon::SecretKeepingDaemon(const std::vector<tavrin_account::Secret>& secrets, FaultPlan plan)
-    : plan_(plan) {
+SecretKeepingDaemon::SecretKeepingDaemon(const std::vector<tavrin_account::Secret>& secrets, FaultPlan plan,
+                                         Clients clients)
+    : plan_(plan), clients_(clients), sent_(clients.count, 0), hung_up_(clients.count, false) {
   for (const auto& secret : secrets) secrets_.insert_or_assign(secret.name, secret);
   listener_ = listen_on_fresh_socket(FakeDaemon::Namespace::Path, uri_, directory_);
   make_stop_pipe(stop_read_, stop_write_);
@@ -252,7 +253,7 @@ SecretKeepingDaemon::~SecretKeepingDaemon() {
   }
   changed_.notify_all();
   if (::write(stop_write_.get(), "x", 1) < 0) std::abort();
-  if (thread_.joinable()) thread_.join();
+  (void)finish();
   std::filesystem::remove_all(directory_);
 }
 
@@ -271,6 +272,9 @@ void SecretKeepingDaemon::release() {
 
 std::vector<RecordedFrame> SecretKeepingDaemon::finish() {
   if (thread_.joinable()) thread_.join();
+  for (auto& serving : serving_) {
+    if (serving.joinable()) serving.join();
+  }
   const std::lock_guard lock(mutex_);
   return frames_;
 }
@@ -283,24 +287,60 @@ std::optional<tavrin_account::Secret> SecretKeepingDaemon::secret(const std::str
 }
 
 void SecretKeepingDaemon::serve() {
-  if (!wait_readable(listener_.get(), stop_read_.get())) return;
-  const common::UniqueFd connection(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-  if (!connection.valid()) return;
+  for (std::size_t client = 0; client < clients_.count; ++client) {
+    if (!wait_readable(listener_.get(), stop_read_.get())) break;
+    common::UniqueFd connection(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (!connection.valid()) break;
+    serving_.emplace_back(
+        [this, client, fd = std::move(connection)]() mutable { serve_client(std::move(fd), client); });
+  }
+}
+
+void SecretKeepingDaemon::serve_client(common::UniqueFd connection, std::size_t client) {
   for (std::size_t number = 1;; ++number) {
     auto frame = read_frame(connection.get(), stop_read_.get());
-    if (!frame) return;
+    if (!frame) break;
     const std::string body = frame->body;
     {
       const std::lock_guard lock(mutex_);
       frames_.push_back(std::move(*frame));
+      sent_[client] = number;
     }
     changed_.notify_all();
-    if (!handle(connection.get(), body, number)) return;
+    if (!handle(connection.get(), body, client, number)) break;
+  }
+  {
+    const std::lock_guard lock(mutex_);
+    hung_up_[client] = true;
+  }
+  changed_.notify_all();
+}
+
+void SecretKeepingDaemon::wait_for_the_others(std::size_t client, std::size_t number) {
+  std::unique_lock lock(mutex_);
+  (void)changed_.wait_for(lock, INTERLEAVE_WAIT, [&] {
+    for (std::size_t other = 0; other < clients_.count; ++other) {
+      if (other != client && !hung_up_[other] && sent_[other] < number) return stopping_;
+    }
+    return true;
+  });
+}
+
+// Bounded well beyond any grace a client gives a daemon that keeps silent.
+void SecretKeepingDaemon::hold_until_hangup(int fd) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(3 * WAIT_MS);
+  std::array<char, 256> sink{};
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::array<pollfd, 2> fds{{{fd, POLLIN, 0}, {stop_read_.get(), POLLIN, 0}}};
+    if (::poll(fds.data(), fds.size(), 100) < 0 && errno != EINTR) return;
+    if (fds[1].revents != 0) return;
+    if (fds[0].revents != 0 && ::recv(fd, sink.data(), sink.size(), 0) <= 0) return;
   }
 }
 
-bool SecretKeepingDaemon::handle(int fd, const std::string& body, std::size_t number) {
-  const bool planned = number == plan_.request;
+bool SecretKeepingDaemon::handle(int fd, const std::string& body, std::size_t client, std::size_t number) {
+  const bool first_client = client == 0;
+  const bool planned = first_client && number == plan_.request;
   if (planned && plan_.delayed) {
     std::unique_lock lock(mutex_);
     if (!changed_.wait_for(lock, std::chrono::milliseconds(WAIT_MS), [&] { return released_ || stopping_; }) ||
@@ -308,9 +348,15 @@ bool SecretKeepingDaemon::handle(int fd, const std::string& body, std::size_t nu
       return false;
     }
   }
-  const Fault fault = planned ? plan_.fault : Fault::None;
+  if (clients_.interleaved) wait_for_the_others(client, number);
+  Fault fault = planned ? plan_.fault : Fault::None;
+  if (first_client && number == plan_.then_request) fault = plan_.then_fault;
   const auto refusal = accountd::error_to_json(tavrin_account::Error::permission_denied());
   if (fault == Fault::Close) return false;
+  if (fault == Fault::Silent) {
+    hold_until_hangup(fd);
+    return false;
+  }
   if (fault == Fault::Garbage) {
     send_all(fd, frame_of("garbage"));
     return true;

@@ -49,6 +49,17 @@ std::expected<common::SecretBytes, AnyError> obtain_master_key(const std::option
   return open_master_key(envelope_key(old_password), current->data);
 }
 
+std::unexpected<ChangeFailure> failed(AnyError error) {
+  return std::unexpected(ChangeFailure{.error = std::move(error)});
+}
+
+// A write that gave up because someone asked the program to stop is told as
+// that: the daemon may still act on what it was sent, or may not.
+AnyError write_error(const AccountConnection& connection, tavrin_account::Error error) {
+  if (connection.gave_up_after_stop()) return common::MessageError(std::string(INTERRUPTED_CHANGE));
+  return error;
+}
+
 }  // namespace
 
 std::expected<bool, AnyError> check_password(const common::Uuid& user, std::span<const std::uint8_t> password) {
@@ -64,30 +75,39 @@ std::expected<bool, AnyError> check_password(const common::Uuid& user, std::span
   return password_matches(secret->data, password);
 }
 
-std::expected<void, AnyError> change_password(const common::Uuid& user, std::span<const std::uint8_t> old_password,
-                                              std::span<const std::uint8_t> new_password,
-                                              BeforeFirstWrite before_first_write) {
+std::expected<void, ChangeFailure> change_password(const common::Uuid& user, common::SecretBytes old_password,
+                                                   common::SecretBytes new_password,
+                                                   BeforeFirstWrite before_first_write) {
   auto connection = tavrin_account::connect_account_service();
-  if (!connection) return std::unexpected(std::move(connection).error());
+  if (!connection) return failed(std::move(connection).error());
 
   auto current = read_master_key_secret(*connection, user);
-  if (!current) return std::unexpected(std::move(current).error());
-  auto master_key = obtain_master_key(*current, old_password);
-  if (!master_key) return std::unexpected(std::move(master_key).error());
-  auto envelope = seal_master_key(envelope_key(new_password), master_key->bytes());
+  if (!current) return failed(std::move(current).error());
+  auto master_key = obtain_master_key(*current, old_password.bytes());
+  if (!master_key) return failed(std::move(master_key).error());
+  auto envelope = seal_master_key(envelope_key(new_password.bytes()), master_key->bytes());
   master_key->clear();
 
   // Everything that can fail without the daemon is done before the first
   // write, so such a failure leaves the user's secrets as they were.
-  auto hash = make_password_hash(new_password);
-  if (!hash) return std::unexpected(std::move(hash).error());
+  auto hash = make_password_hash(new_password.bytes());
+  if (!hash) return failed(std::move(hash).error());
   std::vector<std::uint8_t> hash_bytes(hash->begin(), hash->end());
+  // Nothing from here on needs what was typed: the write-back uses the
+  // envelope as it was read. Gone before the daemon, which may keep us
+  // waiting, sees a single write.
+  old_password.clear();
+  new_password.clear();
 
-  if (before_first_write != nullptr) before_first_write();
+  if (before_first_write != nullptr) {
+    auto stop = before_first_write();
+    if (!stop) return failed(std::move(stop).error());
+    if (*stop >= 0) connection->watch_stop(*stop, REPLY_GRACE_AFTER_STOP);
+  }
   if (auto stored =
           tavrin_account::set_secret(*connection, user, stored_secret(MASTER_KEY_SECRET_NAME, std::move(envelope)));
       !stored) {
-    return std::unexpected(std::move(stored).error());
+    return failed(write_error(*connection, std::move(stored).error()));
   }
   if (auto stored =
           tavrin_account::set_secret(*connection, user, stored_secret(PASSWORD_SECRET_NAME, std::move(hash_bytes)));
@@ -96,19 +116,21 @@ std::expected<void, AnyError> change_password(const common::Uuid& user, std::spa
     // still the old one's: no password would do both. When the daemon says it
     // refused the hash, the envelope goes back exactly as it was read, so the
     // old password keeps working; whether that succeeds or not, the refusal
-    // is what the caller is told. The daemon is relied on to report what it
-    // did, so a refusal it sent means the hash was not stored and the stream
-    // is still in step. A reply that could not be read says nothing about
-    // what was stored: nothing more is sent, and the connection refuses
-    // anyway once it is out of step. A user who had no master key keeps the
-    // new envelope: the protocol cannot delete a secret, and the key in it
-    // guards nothing yet.
-    if (std::optional<Secret>& previous = *current; previous.has_value() && stored.error().sent_by_daemon()) {
+    // is what the caller is told, and a write-back that failed is told too.
+    // The daemon is relied on to report what it did, so a refusal it sent
+    // means the hash was not stored and the stream is still in step. A reply
+    // that could not be read says nothing about what was stored: nothing more
+    // is sent, and the connection refuses anyway once it is out of step. A
+    // user who had no master key keeps the new envelope: the protocol cannot
+    // delete a secret, and the key in it guards nothing yet.
+    const bool refused = stored.error().sent_by_daemon();
+    ChangeFailure failure{.error = write_error(*connection, std::move(stored).error())};
+    if (std::optional<Secret>& previous = *current; previous.has_value() && refused) {
       Secret restored = std::move(*previous);
       restored.name = std::string(MASTER_KEY_SECRET_NAME);
-      (void)tavrin_account::set_secret(*connection, user, restored);
+      failure.master_key_under_new_password = !tavrin_account::set_secret(*connection, user, restored).has_value();
     }
-    return std::unexpected(std::move(stored).error());
+    return std::unexpected(std::move(failure));
   }
   return {};
 }

@@ -1,5 +1,6 @@
 #include "tavrin_account/connection.hpp"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -19,9 +20,11 @@ common::IoError write_zero() {
 }
 
 // Sends every byte of both pieces, prefix and body, in as few system calls as
-// the socket allows.
+// the socket allows. A watched stop makes the sends non-blocking, so that a
+// daemon that stopped reading cannot hold the program past the grace.
 std::expected<void, common::IoError> send_all(int fd, std::span<const std::uint8_t> first,
-                                              std::span<const std::uint8_t> second) {
+                                              std::span<const std::uint8_t> second, StopWatch& stop_watch) {
+  const int flags = MSG_NOSIGNAL | (stop_watch.watching() ? MSG_DONTWAIT : 0);
   while (!first.empty() || !second.empty()) {
     std::array<iovec, 2> pieces{};
     std::size_t count = 0;
@@ -34,9 +37,13 @@ std::expected<void, common::IoError> send_all(int fd, std::span<const std::uint8
     msghdr message{};
     message.msg_iov = pieces.data();
     message.msg_iovlen = count;
-    const ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+    const ssize_t sent = ::sendmsg(fd, &message, flags);
     if (sent < 0) {
       if (errno == EINTR) continue;
+      if (errno == EAGAIN && stop_watch.watching()) {
+        if (auto ready = stop_watch.wait(fd, POLLOUT); !ready) return ready;
+        continue;
+      }
       return std::unexpected(common::IoError::last_os_error());
     }
     if (sent == 0) return std::unexpected(write_zero());
@@ -101,18 +108,38 @@ std::expected<AccountConnection, common::IoError> connect_account_service() {
 
 namespace {
 
-std::expected<void, common::IoError> exchange_frames(int socket, std::vector<std::uint8_t>& buffer) {
+// As common::read_exact, each read waiting as the stop watch allows.
+std::expected<void, common::IoError> receive_exact(int fd, std::span<std::uint8_t> into, StopWatch& stop_watch) {
+  if (!stop_watch.watching()) return common::read_exact(fd, into);
+  while (!into.empty()) {
+    if (auto ready = stop_watch.wait(fd, POLLIN); !ready) return ready;
+    const ssize_t got = ::recv(fd, into.data(), into.size(), MSG_DONTWAIT);
+    if (got < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      return std::unexpected(common::IoError::last_os_error());
+    }
+    if (got == 0) {
+      return std::unexpected(
+          common::IoError::with_message(common::ErrorKind::UnexpectedEof, "failed to fill whole buffer"));
+    }
+    into = into.subspan(static_cast<std::size_t>(got));
+  }
+  return {};
+}
+
+std::expected<void, common::IoError> exchange_frames(int socket, std::vector<std::uint8_t>& buffer,
+                                                     StopWatch& stop_watch) {
   std::array<std::uint8_t, FRAME_PREFIX_LENGTH> prefix{};
   encode_frame_length(static_cast<std::uint32_t>(buffer.size()), prefix.data());
-  if (auto sent = send_all(socket, prefix, buffer); !sent) return sent;
+  if (auto sent = send_all(socket, prefix, buffer, stop_watch); !sent) return sent;
 
-  if (auto got = common::read_exact(socket, prefix); !got) return got;
+  if (auto got = receive_exact(socket, prefix, stop_watch); !got) return got;
   const std::uint32_t length = decode_frame_length(prefix.data());
   if (length > MAX_MESSAGE_LENGTH) {
     return std::unexpected(common::IoError::from_kind(common::ErrorKind::FileTooLarge));
   }
   buffer.resize(length);
-  return common::read_exact(socket, buffer);
+  return receive_exact(socket, buffer, stop_watch);
 }
 
 }  // namespace
@@ -125,7 +152,7 @@ std::expected<void, common::IoError> exchange_message(AccountConnection& connect
   if (connection.buffer_.size() > MAX_MESSAGE_LENGTH) {
     return std::unexpected(common::IoError::from_kind(common::ErrorKind::FileTooLarge));
   }
-  auto exchanged = exchange_frames(connection.socket(), connection.buffer_);
+  auto exchanged = exchange_frames(connection.socket(), connection.buffer_, connection.stop_watch_);
   if (!exchanged) connection.out_of_step_ = true;
   return exchanged;
 }

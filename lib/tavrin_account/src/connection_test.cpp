@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <unistd.h>
+
 #include <array>
+#include <chrono>
+#include <optional>
 #include <thread>
 
 #include "tavrin_account/connection.hpp"
@@ -128,6 +132,54 @@ TEST(Connection, PeerGoneBeforeTheRequestIsABrokenPipeNotASignal) {
   ASSERT_FALSE(result.has_value());
   EXPECT_EQ(result.error().kind(), common::ErrorKind::BrokenPipe);
   EXPECT_EQ(result.error().os_code(), EPIPE);
+}
+
+TEST(Connection, AWatchedStopBoundsTheWaitForTheReplyAndNothingElse) {
+  using std::chrono::milliseconds;
+  struct Case {
+    std::string name;
+    bool stop_asked;
+    std::optional<milliseconds> reply_after;  // nullopt: the peer never answers
+    bool answered;
+  };
+  const milliseconds grace{300};
+  const std::vector<Case> cases = {
+      {"no stop: a late reply is still awaited", false, grace * 2, true},
+      {"stop: a reply within the grace is taken", true, milliseconds{20}, true},
+      {"stop: no reply, the wait ends with the grace", true, std::nullopt, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto pair = make_pair();
+    std::array<int, 2> stop{};
+    ASSERT_EQ(::pipe(stop.data()), 0);
+    const common::UniqueFd stop_read(stop[0]);
+    const common::UniqueFd stop_write(stop[1]);
+    if (c.stop_asked) {
+      ASSERT_EQ(::write(stop_write.get(), "x", 1), 1);
+    }
+    pair.client.watch_stop(stop_read.get(), grace);
+    pair.client.buffer().assign(2, 'r');
+    std::thread peer([&] {
+      (void)read_available(pair.peer.get(), 6);
+      if (!c.reply_after) return;
+      std::this_thread::sleep_for(*c.reply_after);
+      const Bytes reply = frame({'o', 'k'}, 2);
+      (void)::send(pair.peer.get(), reply.data(), reply.size(), MSG_NOSIGNAL);
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const auto result = exchange_message(pair.client);
+    const auto waited = std::chrono::steady_clock::now() - started;
+    peer.join();
+    EXPECT_EQ(result.has_value(), c.answered);
+    EXPECT_EQ(pair.client.gave_up_after_stop(), !c.answered);
+    if (!c.answered) {
+      EXPECT_EQ(result.error().kind(), common::ErrorKind::TimedOut);
+      EXPECT_TRUE(pair.client.out_of_step());
+      EXPECT_GE(waited, grace);
+      EXPECT_LT(waited, grace * 10);
+    }
+  }
 }
 
 TEST(Connection, FrameLengthIsLittleEndian) {

@@ -1,15 +1,27 @@
 #include "auth_password/cli_mode.hpp"
 
+#include <sys/signalfd.h>
+
 #include <csignal>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
+#include "common/io_error.hpp"
 #include "common/quote.hpp"
+#include "common/unique_fd.hpp"
+#include "held_signals.hpp"
+#include "password_backend/change_lock.hpp"
 #include "password_backend/operations.hpp"
 #include "prompt/password_prompt.hpp"
 
 namespace auth_password {
 namespace {
+
+constexpr std::string_view UPDATE_FAILED = "Unable to update user password: ";
+constexpr std::string_view MASTER_KEY_UNDER_NEW_PASSWORD =
+    "The master key is now sealed under the new password: an Update that gives the new password as the old one "
+    "repairs this.\n";
 
 // From the first write on, a change runs to its end and says how it ended: a
 // signal that killed or stopped the process with a write in flight would
@@ -19,11 +31,41 @@ namespace {
 // starts at the backend's hook, not when the prompts end, because until the
 // first write an interrupt still abandons a change that has touched nothing;
 // the prompts have given back their own signal handling by then.
-void hold_termination_signals() {
-  sigset_t held;
-  sigemptyset(&held);
-  for (const int signo : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) sigaddset(&held, signo);
-  if (::sigprocmask(SIG_BLOCK, &held, nullptr) != 0) std::abort();
+//
+// A held signal that would have ended the process is still a request to
+// stop: the descriptor handed to the backend becomes readable when one is
+// pending, and the backend then waits for the daemon only so much longer.
+// Nobody reads it, so the signal stays pending and goes with the process.
+std::expected<int, common::AnyError> hold_termination_signals() {
+  const HeldSignals signals = signals_to_hold();
+  // Kept, like the block, until the process exits. Made first, so that a
+  // failure leaves the signals as they were and nothing written.
+  static common::UniqueFd stop_requests;
+  stop_requests.reset(::signalfd(-1, &signals.ending, SFD_CLOEXEC | SFD_NONBLOCK));
+  if (!stop_requests.valid()) return std::unexpected(common::IoError::last_os_error());
+  if (::sigprocmask(SIG_BLOCK, &signals.held, nullptr) != 0) std::abort();
+  return stop_requests.get();
+}
+
+// Held from before the first read of the user's secrets until the process
+// exits, when the kernel gives it back however the process ends: a second
+// change of the same user reads the secrets only once this one has written
+// them and is gone.
+std::expected<void, common::AnyError> lock_for_the_rest_of_the_process(const common::Uuid& user) {
+  static std::optional<password_backend::ChangeLock> held;
+  auto lock = password_backend::lock_password_change(user);
+  if (!lock) return std::unexpected(std::move(lock).error());
+  held.emplace(std::move(*lock));
+  return {};
+}
+
+Failure update_failed(const common::AnyError& error, std::string_view more = {}) {
+  // The reason may carry the daemon's bytes: shown, never obeyed.
+  std::string message(UPDATE_FAILED);
+  message += common::terminal_safe(error.display());
+  message += '\n';
+  message += more;
+  return Failure::refusal(std::move(message));
 }
 
 }  // namespace
@@ -48,12 +90,15 @@ Outcome CliMode::update(ModeArguments arguments) {
                                            .with_confirmation("Confirm password", "Passwords mismatching"));
   if (!new_password) return std::unexpected(std::move(new_password).error());
 
-  auto changed = password_backend::change_password(arguments.user_uuid, old_password->bytes(), new_password->bytes(),
-                                                   hold_termination_signals);
+  if (auto locked = lock_for_the_rest_of_the_process(arguments.user_uuid); !locked) {
+    return std::unexpected(update_failed(locked.error()));
+  }
+  auto changed = password_backend::change_password(arguments.user_uuid, std::move(*old_password),
+                                                   std::move(*new_password), hold_termination_signals);
   if (!changed) {
-    // The reason may carry the daemon's bytes: shown, never obeyed.
+    const auto& failure = changed.error();
     return std::unexpected(
-        Failure::refusal("Unable to update user password: " + common::terminal_safe(changed.error().display()) + "\n"));
+        update_failed(failure.error, failure.master_key_under_new_password ? MASTER_KEY_UNDER_NEW_PASSWORD : ""));
   }
   return {};
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -9,6 +10,7 @@
 #include "common/io_error.hpp"
 #include "common/unique_fd.hpp"
 #include "tavrin_account/endpoint.hpp"
+#include "tavrin_account/stop_watch.hpp"
 
 namespace tavrin_account {
 
@@ -22,7 +24,9 @@ class AccountConnection;
 // Sends the buffer as one frame and replaces it with the reply frame's body.
 // A request too large to send leaves the connection usable; any later failure
 // leaves it out of step, and every further exchange on it fails at once
-// (NotConnected) instead of reading a stale reply.
+// (NotConnected) instead of reading a stale reply. An exchange that gave up
+// after a stop (see watch_stop) fails with TimedOut, and the connection is
+// out of step.
 [[nodiscard]] std::expected<void, common::IoError> exchange_message(AccountConnection& connection);
 
 // One open connection to the account daemon. Its single buffer carries every
@@ -47,12 +51,21 @@ class AccountConnection {
   // the next request.
   [[nodiscard]] bool out_of_step() const noexcept { return out_of_step_; }
 
+  // From now on every exchange also watches `stop_fd`: once it is readable,
+  // what is still awaited from the daemon gets at most `grace` more, counted
+  // over all later exchanges together.
+  void watch_stop(int stop_fd, std::chrono::milliseconds grace) noexcept { stop_watch_.watch(stop_fd, grace); }
+  // True once an exchange gave up waiting because of the stop: whatever it
+  // sent may or may not have been acted on.
+  [[nodiscard]] bool gave_up_after_stop() const noexcept { return stop_watch_.gave_up(); }
+
  private:
   friend std::expected<void, common::IoError> exchange_message(AccountConnection& connection);
 
   std::vector<std::uint8_t> buffer_;
   common::UniqueFd socket_;
   bool out_of_step_ = false;
+  StopWatch stop_watch_;
 };
 
 // Connects to the endpoint named by ACCOUNT_IPC_URI (or the default). On an
