@@ -1,10 +1,11 @@
 #include "socket_file_trust.hpp"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
 
 #include <array>
+#include <climits>
+#include <ranges>
 #include <string>
 #include <vector>
 
@@ -48,7 +49,7 @@ void queue_names(std::vector<std::string>& pending, std::string_view path) {
     if (!name.empty() && name != ".") names.push_back(name);
     at = end + 1;
   }
-  for (auto name = names.rbegin(); name != names.rend(); ++name) pending.emplace_back(*name);
+  for (const std::string_view name : std::ranges::reverse_view(names)) pending.emplace_back(name);
 }
 
 bool open_directory(std::vector<Directory>& walked, int at, const char* name, const struct stat* expected) {
