@@ -1,11 +1,12 @@
-// Who the client believes is the account daemon: on an abstract name, which
-// anyone may bind, only a daemon running as root or as the client itself; on
-// a socket file, whoever the file system let create it.
+// Who the client believes is the account daemon: one running as root or as
+// the client itself; on a socket file also one of another user, where only
+// that user could have put the file.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -141,30 +142,76 @@ std::string fresh_abstract_uri() {
   return "unix://@endpoint-trust-" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
 }
 
-TEST(EndpointTrust, ClientTalksOnlyToRootItselfOrTheOwnerOfASocketFile) {
-  const std::string directory = test_support::make_temp_directory("endpoint-trust");
-  // The stranger creates its socket file in a directory of its own.
-  if (::geteuid() == 0) {
-    ASSERT_EQ(::chown(directory.c_str(), STRANGER, STRANGER), 0);
+// Directories for a stranger's socket files, each owned and open as its name
+// says, in a root-owned directory that anyone may pass through. Made only
+// when running as root; removed at the end.
+class StrangerDirectories {
+ public:
+  StrangerDirectories() : base_(test_support::make_temp_directory("endpoint-trust")) {
+    if (::geteuid() != 0) return;
+    ::chmod(base_.c_str(), 0755);
+    make("own", STRANGER, 0700);
+    make("open", STRANGER, 0755);
+    make("group-writable", STRANGER, 0775);
+    make("shared", 0, 01777);  // as /tmp
+    make("shared/private", STRANGER, 0700);
+    // Links: one of root's to a directory (as /var/run to /run), and one the
+    // stranger left in the shared directory naming a socket of its own.
+    link("open", "run", 0);
+    link(base_ + "/open/linked.sock", "shared/linked.sock", STRANGER);
   }
+  StrangerDirectories(const StrangerDirectories&) = delete;
+  StrangerDirectories& operator=(const StrangerDirectories&) = delete;
+  ~StrangerDirectories() { std::filesystem::remove_all(base_); }
+
+  [[nodiscard]] std::string uri(const std::string& relative) const { return "unix://" + base_ + "/" + relative; }
+
+ private:
+  void make(const std::string& relative, uid_t owner, mode_t mode) const {
+    const std::string path = base_ + "/" + relative;
+    if (::mkdir(path.c_str(), 0700) != 0 || ::chown(path.c_str(), owner, owner) != 0 || ::chmod(path.c_str(), mode)) {
+      std::abort();
+    }
+  }
+  void link(const std::string& target, const std::string& relative, uid_t owner) const {
+    const std::string path = base_ + "/" + relative;
+    if (::symlink(target.c_str(), path.c_str()) != 0 || ::lchown(path.c_str(), owner, owner) != 0) std::abort();
+  }
+
+  std::string base_;
+};
+
+TEST(EndpointTrust, ClientTalksOnlyToRootItselfOrTheOwnerOfASocketFileNobodyElseCouldPlace) {
+  const StrangerDirectories directories;
   struct Case {
     std::string name;
     std::string uri;
     uid_t daemon_uid;
     bool trusted;
+    std::string listen_uri;  // where the daemon listens, when not at `uri`
   };
   const std::vector<Case> cases = {
-      {"abstract name held by ourselves", fresh_abstract_uri(), ::geteuid(), true},
-      {"abstract name held by a stranger", fresh_abstract_uri(), STRANGER, false},
-      {"socket file of a stranger", "unix://" + directory + "/accountd.sock", STRANGER, true},
+      {"abstract name held by ourselves", fresh_abstract_uri(), ::geteuid(), true, {}},
+      {"abstract name held by a stranger", fresh_abstract_uri(), STRANGER, false, {}},
+      {"socket file of a stranger in its private directory", directories.uri("own/accountd.sock"), STRANGER, true, {}},
+      {"dedicated user's directory, mode 0755", directories.uri("open/accountd.sock"), STRANGER, true, {}},
+      {"group-writable directory", directories.uri("group-writable/accountd.sock"), STRANGER, false, {}},
+      {"squatter in a world-writable sticky directory", directories.uri("shared/acct.sock"), STRANGER, false, {}},
+      {"private directory inside a sticky one", directories.uri("shared/private/accountd.sock"), STRANGER, true, {}},
+      {"through root's link to the directory", directories.uri("run/through-link.sock"), STRANGER, true, {}},
+      {"a stranger's link in the sticky directory naming its private socket", directories.uri("shared/linked.sock"),
+       STRANGER, false, directories.uri("open/linked.sock")},
+      {"dot and dot-dot leading back to the dedicated directory",
+       directories.uri("shared/.././open/./dots.sock"),
+       STRANGER,
+       true,
+       {}},
+      {"dot-dot leading into the sticky directory", directories.uri("open/../shared/dots.sock"), STRANGER, false, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    StandInDaemon daemon(c.uri, c.daemon_uid);
-    if (!daemon.listening()) {
-      std::filesystem::remove_all(directory);
-      GTEST_SKIP() << daemon.problem();
-    }
+    StandInDaemon daemon(c.listen_uri.empty() ? c.uri : c.listen_uri, c.daemon_uid);
+    if (!daemon.listening()) GTEST_SKIP() << daemon.problem();
     {
       auto connection = tavrin_account::connect_to_endpoint(c.uri);
       if (c.trusted) {
@@ -179,10 +226,10 @@ TEST(EndpointTrust, ClientTalksOnlyToRootItselfOrTheOwnerOfASocketFile) {
     // Refused before the first byte of a request.
     EXPECT_EQ(daemon.finish() > 0, c.trusted);
   }
-  std::filesystem::remove_all(directory);
 }
 
-TEST(EndpointTrust, AStrangerOnTheDefaultOrAnAbstractEndpointGetsNoPassword) {
+TEST(EndpointTrust, AStrangerOnTheDefaultAnAbstractOrASquattedEndpointGetsNoPassword) {
+  const StrangerDirectories directories;
   const std::string user = "user_uuid=2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10";
   struct Case {
     std::string verb;
@@ -194,6 +241,11 @@ TEST(EndpointTrust, AStrangerOnTheDefaultOrAnAbstractEndpointGetsNoPassword) {
       {"Authenticate", std::nullopt, {{"Password", "chosen by the squatter\n"}}, "Sorry."},
       {"Update",
        fresh_abstract_uri(),
+       {{"Old Password", "old\n"}, {"New Password", "new\n"}, {"Confirm password", "new\n"}},
+       "Unable to update user password: " + UNTRUSTED},
+      {"Authenticate", directories.uri("shared/acct.sock"), {{"Password", "chosen by the squatter\n"}}, "Sorry."},
+      {"Update",
+       directories.uri("shared/accountd.sock"),
        {{"Old Password", "old\n"}, {"New Password", "new\n"}, {"Confirm password", "new\n"}},
        "Unable to update user password: " + UNTRUSTED},
   };

@@ -255,24 +255,59 @@ TEST(PromptSignals, EndingSignalsRestoreEchoBeforeTakingEffect) {
   }
 }
 
-TEST(PromptSignals, SuspendRestoresEchoAndContinueHidesItAgain) {
-  PtySession session(PROMPT_PROBE_BIN, PtyOptions{.args = {"--prompt", "Password", "--allow-empty", "--report-signals"},
-                                                  .job_control = true});
-  session.wait_for_output("\rPassword: ");
-  session.wait_for_echo_off();
-  session.type("\x1a");  // ^Z
-  session.wait_until_stopped();
-  EXPECT_TRUE(session.echo_enabled());
+// At a shell that does not put the terminal back itself (dash), what the
+// person finds after a stop is what the program left.
+TEST(PromptSignals, SuspendRestoresEchoForTheShellAndFgHidesItAgainUnderTheRedrawnPrompt) {
+  const std::string SHELL_PROMPT = "dash$ ";
+  struct Case {
+    std::string name;
+    std::string typed;  // a key the terminal turns into the signal; empty: sent to the job
+    int signo;
+  };
+  const std::vector<Case> cases = {
+      {"^Z", "\x1a", SIGTSTP},
+      {"SIGTTIN", "", SIGTTIN},
+      {"SIGTTOU", "", SIGTTOU},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PtySession shell("/bin/dash", PtyOptions{.args = {"-i"}, .env = {{"PS1", SHELL_PROMPT}, {"ENV", std::nullopt}}});
+    shell.wait_for_output(SHELL_PROMPT);
+    shell.type(std::string(PROMPT_PROBE_BIN) + " --prompt Password --allow-empty --report-signals\n");
+    shell.wait_for_output("\rPassword: ");
+    shell.wait_for_echo_off();
+    if (c.typed.empty()) {
+      shell.send_signal_to_foreground(c.signo);
+    } else {
+      shell.type("half a passw" + c.typed);
+    }
+    shell.wait_for_output(SHELL_PROMPT);
 
-  session.send_signal(SIGCONT);
-  session.wait_for_echo_off();
-  session.type("after the break\n");
-  const auto ended = session.wait_exit();
-  EXPECT_EQ(ended.exit_status, 0);
-  EXPECT_EQ(visible(session.transcript()), visible(asked("Password") + cleared(1) + summary("Password")));
-  // Every disposition is back to what it was before the read.
-  EXPECT_EQ(session.standard_output(), ok("after the break") + "signals as before\n");
-  EXPECT_TRUE(session.echo_enabled());
+    const std::size_t asked_at = shell.transcript().size();
+    shell.type("stty -a >&2\n");
+    shell.wait_for_output(SHELL_PROMPT);
+    const std::string settings = shell.transcript().substr(asked_at);
+    EXPECT_NE(settings.find("stty -a >&2"), std::string::npos) << visible(settings);  // typing shows
+    EXPECT_NE(settings.find(" echo "), std::string::npos) << visible(settings);
+    EXPECT_EQ(settings.find(" -echo "), std::string::npos) << visible(settings);
+
+    shell.type("fg\n");
+    shell.wait_for_output("\rPassword: ");
+    shell.wait_for_echo_off();
+    const std::size_t typed_at = shell.transcript().size();
+    shell.type("after the break\n");
+    shell.wait_for_output(SHELL_PROMPT);
+    const std::string after = shell.transcript().substr(typed_at);
+    EXPECT_EQ(after.find("after the break"), std::string::npos) << visible(after);
+    EXPECT_TRUE(shell.transcript().ends_with("\rPassword: \n" + cleared(1) + summary("Password") + SHELL_PROMPT))
+        << visible(shell.transcript());
+    shell.type("exit\n");
+    EXPECT_EQ(shell.wait_exit().exit_status, 0);
+    // After the command line that fg writes: every disposition is back to
+    // what it was before the read.
+    EXPECT_TRUE(shell.standard_output().ends_with("\n" + ok("after the break") + "signals as before\n"))
+        << visible(shell.standard_output());
+  }
 }
 
 TEST(PromptSignals, ASignalTheProgramIgnoresOrCatchesStaysItsOwn) {

@@ -27,9 +27,9 @@ namespace {
 
 // Every signal the prompt may take while echo is off, in this order: the
 // ones that end or stop the process, then the faults.
-constexpr int REPORTED[] = {SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGTSTP, SIGALRM, SIGUSR1, SIGUSR2,
-                            SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,   SIGSYS,  SIGPIPE, SIGPWR,
-                            SIGSTKFLT, SIGABRT, SIGSEGV, SIGBUS,  SIGFPE,  SIGILL,  SIGTRAP};
+constexpr int REPORTED[] = {SIGINT,    SIGTERM,   SIGHUP,  SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU, SIGALRM, SIGUSR1,
+                            SIGUSR2,   SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,   SIGSYS,  SIGPIPE, SIGPWR,
+                            SIGSTKFLT, SIGABRT,   SIGSEGV, SIGBUS,  SIGFPE,  SIGILL,  SIGTRAP};
 
 volatile sig_atomic_t g_caught_sigusr1 = 0;
 extern "C" void note_sigusr1(int /*signo*/) { g_caught_sigusr1 = 1; }

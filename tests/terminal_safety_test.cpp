@@ -71,8 +71,12 @@ TEST(TerminalSafety, AFailedPasswordChangeShowsDaemonBytesEscaped) {
   };
   const std::vector<Case> cases = {
       {"text without controls stays as it is",
-       failure_reply(R"({"Internal":"disk full: \\ \"x\" 'y' caf\u00e9 \u00a0\u200b"})"),
-       "internal error: disk full: \\ \"x\" 'y' caf\u00e9 \u00a0\u200b",
+       failure_reply(R"({"Internal":"disk full: \\ \"x\" 'y' caf\u00e9 \u05e9\u05dc\u05d5\u05dd"})"),
+       "internal error: disk full: \\ \"x\" 'y' caf\u00e9 \u05e9\u05dc\u05d5\u05dd",
+       {}},
+      {"format and separator characters that reorder or hide text",
+       failure_reply(R"({"Internal":"\u202eok\u202c \u2066x\u2069 \u061c\u200b\u2028\ufeff\u00a0"})"),
+       R"(internal error: \u{202e}ok\u{202c} \u{2066}x\u{2069} \u{61c}\u{200b}\u{2028}\u{feff}\u{a0})",
        {}},
       {"OSC retitle, CSI clear and home",
        failure_reply(R"({"Internal":"\u001b]0;owned\u0007\u001b[2J\u001b[H"})"),
@@ -134,10 +138,11 @@ TEST(TerminalSafety, TheDaemonLogShowsClientAndCommandLineBytesEscaped) {
   EXPECT_NE(log.find(R"(name="\u{1b}]0;owned\u{7}\u{9b}2J\r" -> NoSuchSecret)"), std::string::npos) << visible(log);
   EXPECT_TRUE(every_line_only_shows(log)) << visible(log);
 
-  const auto refused = test_support::run_process(ACCOUNTD_BIN, {.args = {"--memory", "--\x1b[2J\x9b"}});
+  const auto refused =
+      test_support::run_process(ACCOUNTD_BIN, {.args = {"--memory", "--\x1b[2J\x9b\u202e\u2066\u2028\ufeff"}});
   EXPECT_EQ(refused.exit_status, 1);
   EXPECT_EQ(refused.err.substr(0, refused.err.find('\n') + 1),
-            "accountd: unknown argument `--\\u{1b}[2J\xEF\xBF\xBD`\n")
+            "accountd: unknown argument `--\\u{1b}[2J\xEF\xBF\xBD\\u{202e}\\u{2066}\\u{2028}\\u{feff}`\n")
       << visible(refused.err);
 }
 

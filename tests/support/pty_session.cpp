@@ -354,6 +354,11 @@ void PtySession::send_signal(int signo) {
   if (::kill(program_pid_, signo) != 0) fail_setup("kill");
 }
 
+void PtySession::send_signal_to_foreground(int signo) {
+  const pid_t group = ::tcgetpgrp(master_.get());
+  if (group <= 0 || ::kill(-group, signo) != 0) fail_setup("kill the foreground process group");
+}
+
 PtyExit PtySession::wait_exit(std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   // Readable once the child has ended, so its end wakes the wait at once.

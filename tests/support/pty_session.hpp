@@ -67,6 +67,9 @@ class PtySession {
 
   void type(std::string_view bytes);
   void send_signal(int signo);
+  // To the terminal's foreground process group, as the kernel sends the
+  // signals of job control: the job a shell on the terminal is running.
+  void send_signal_to_foreground(int signo);
 
   // Waits for the program to end and collects everything it wrote.
   PtyExit wait_exit(std::chrono::milliseconds timeout = TIMEOUT);

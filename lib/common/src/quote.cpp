@@ -67,8 +67,11 @@ void append_escaped(std::string& out, utf8proc_int32_t c) {
   append_hex_escape(out, "\\u{", static_cast<std::uint32_t>(c));
 }
 
-// C0, DEL and C1: what a terminal may act on instead of showing.
-bool is_control(utf8proc_int32_t c) { return c < 0x20 || (c >= 0x7f && c <= 0x9f); }
+// What every escaping form writes as an escape rather than as itself: a
+// terminal may act on a control instead of showing it, a format or
+// separator character can reorder or hide the text around it, and a mark
+// that only combines would sit on the character before it.
+bool must_escape(utf8proc_int32_t c) { return !is_printable(c) || only_combines(c); }
 
 std::string quote_with(std::string_view text, char delimiter) {
   std::string out;
@@ -93,7 +96,7 @@ std::string quote_with(std::string_view text, char delimiter) {
         break;
       case '\\': out += "\\\\"; break;
       default:
-        if (!is_printable(c) || only_combines(c)) {
+        if (must_escape(c)) {
           append_escaped(out, c);
         } else {
           out.append(text.substr(at, static_cast<std::size_t>(used)));
@@ -130,7 +133,7 @@ std::string terminal_safe(std::string_view text) {
       ++at;
       continue;
     }
-    if (is_control(c)) {
+    if (must_escape(c)) {
       append_escaped(out, c);
     } else {
       out.append(text.substr(at, static_cast<std::size_t>(used)));

@@ -67,7 +67,15 @@ std::expected<bool, AnyError> check_password(const common::Uuid& user, std::span
   if (!connection) return std::unexpected(std::move(connection).error());
 
   auto secret = tavrin_account::get_secret(*connection, user, PASSWORD_SECRET_NAME);
-  if (!secret) return std::unexpected(std::move(secret).error());
+  if (!secret) {
+    // The time the answer takes must not tell whoever is typing that the
+    // user has no password at all.
+    if (const auto kind = secret.error().kind();
+        kind == tavrin_account::Error::Kind::NoSuchSecret || kind == tavrin_account::Error::Kind::NoSuchUser) {
+      hash_and_discard(password);
+    }
+    return std::unexpected(std::move(secret).error());
+  }
   // A hash that anyone may overwrite proves nothing.
   if (!secret->security_flags.contains(SecurityFlags::WRITE_PROTECTED)) {
     return std::unexpected(common::MessageError("insecure password secret"));

@@ -90,6 +90,26 @@ std::expected<std::string, common::AnyError> make_password_hash_using(RandomFill
   return format_phc_string(phc);
 }
 
+void hash_and_discard(std::span<const std::uint8_t> password) {
+  // Nothing is stored or compared, so any salt does, and a fixed one spares
+  // the random source that a check against a stored hash does not use.
+  static constexpr std::array<std::uint8_t, HASH_SALT_BYTES> SALT{};
+  const Argon2Job job{
+      .variant = Argon2Variant::Argon2id,
+      .version = ARGON2_VERSION_19,
+      .memory_kib = HASH_MEMORY_KIB,
+      .passes = HASH_PASSES,
+      .lanes = HASH_LANES,
+      .password = password,
+      .salt = SALT,
+      .secret = {},
+      .associated_data = {},
+  };
+  // The output depends on the password: it is wiped like one.
+  common::SecretBytes output(HASH_OUTPUT_BYTES);
+  (void)compute_argon2(job, output.bytes());
+}
+
 std::expected<bool, common::AnyError> password_matches(std::span<const std::uint8_t> stored_data,
                                                        std::span<const std::uint8_t> password) {
   return password_matches_within(StoredHashBound{}, stored_data, password);

@@ -11,12 +11,14 @@
 namespace prompt::detail {
 namespace {
 
-// Signals whose default action ends the process (or, for SIGTSTP, stops it)
-// and that may come from outside at any moment: the terminal is put back, the
-// default action takes effect, and a process that lives on hides the input
-// again.
-constexpr std::array ENDING_SIGNALS{SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGTSTP, SIGALRM, SIGUSR1, SIGUSR2,  SIGVTALRM,
+// Signals whose default action ends or stops the process and that may come
+// from outside at any moment: the terminal is put back, the default action
+// takes effect, and a process that lives on hides the input again. Job
+// control stops with any of the three (a person at a shell, or another
+// process with kill), not only with ^Z.
+constexpr std::array ENDING_SIGNALS{SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM,
                                     SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,   SIGSYS,  SIGPIPE, SIGPWR,  SIGSTKFLT};
+constexpr std::array STOPPING_SIGNALS{SIGTSTP, SIGTTIN, SIGTTOU};
 // Signals of a fault, and abort(): the process cannot go on, so the terminal
 // is put back and the signal is raised again with its default action.
 constexpr std::array FAULT_SIGNALS{SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
@@ -24,6 +26,7 @@ constexpr std::array FAULT_SIGNALS{SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIG
 template <class Each>
 void for_each_signal(const Each& each) {
   for (const int signo : ENDING_SIGNALS) each(signo, false);
+  for (const int signo : STOPPING_SIGNALS) each(signo, false);
   for (const int signo : FAULT_SIGNALS) each(signo, true);
 }
 
@@ -33,6 +36,7 @@ struct HandlerState {
   int fd = -1;
   termios saved{};
   termios hidden{};
+  Reprompt reprompt;
   // By signal number.
   std::array<struct sigaction, NSIG> previous{};
   std::array<bool, NSIG> taken{};
@@ -40,7 +44,12 @@ struct HandlerState {
 // NOLINTBEGIN(cppcoreguidelines-avoid-non-const-global-variables): a signal
 // handler can reach nothing else.
 HandlerState g_state;
+// An EchoOff is active.
 volatile sig_atomic_t g_echo_off = 0;
+// The terminal may be hiding input on our account: set before hiding, so a
+// signal between the two still puts the settings back; cleared once they are
+// back.
+volatile sig_atomic_t g_hidden = 0;
 // NOLINTEND(cppcoreguidelines-avoid-non-const-global-variables)
 
 sigset_t signal_set() {
@@ -50,11 +59,37 @@ sigset_t signal_set() {
   return set;
 }
 
-// Everything in the handlers is async-signal-safe: tcsetattr, sigaction,
-// sigprocmask, raise.
+// Everything in the handlers is async-signal-safe: tcgetpgrp, getpgrp,
+// tcsetattr, write, sigaction, sigprocmask, raise.
+
+// As the kernel decides whether a terminal operation stops the process: the
+// terminal is our controlling one and another process group is in its
+// foreground. (A terminal that is not the controlling one has no foreground
+// of ours to lose.)
+bool in_background() {
+  const pid_t foreground = ::tcgetpgrp(g_state.fd);
+  return foreground > 0 && foreground != ::getpgrp();
+}
+
+void put_settings_back() {
+  if (g_hidden != 0 && ::tcsetattr(g_state.fd, TCSAFLUSH, &g_state.saved) == 0) g_hidden = 0;
+}
+
+void write_reprompt() {
+  const char* at = g_state.reprompt.text.data();
+  std::size_t left = g_state.reprompt.text.size();
+  while (left > 0) {
+    const ssize_t written = ::write(g_state.reprompt.fd, at, left);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;  // the read goes on; the next write reports the fault
+    at += written;
+    left -= static_cast<std::size_t>(written);
+  }
+}
+
 extern "C" void restore_terminal_then_default(int signo) {
   const int saved_errno = errno;
-  if (g_echo_off != 0) (void)::tcsetattr(g_state.fd, TCSAFLUSH, &g_state.saved);
+  put_settings_back();
 
   struct sigaction ours {};
   struct sigaction fallback {};
@@ -64,7 +99,7 @@ extern "C" void restore_terminal_then_default(int signo) {
 
   // The signal is blocked while its handler runs: raise it now, and it
   // arrives with its default effect when it is unblocked. Terminating signals
-  // end the process there; SIGTSTP stops it and returns after SIGCONT.
+  // end the process there; stopping ones stop it and return after SIGCONT.
   sigset_t only;
   sigemptyset(&only);
   sigaddset(&only, signo);
@@ -74,7 +109,13 @@ extern "C" void restore_terminal_then_default(int signo) {
   (void)::sigprocmask(SIG_SETMASK, &mask_in_handler, nullptr);
 
   (void)::sigaction(signo, &ours, nullptr);
-  if (g_echo_off != 0) (void)::tcsetattr(g_state.fd, TCSAFLUSH, &g_state.hidden);
+  // Continued in the background, the process leaves the terminal to the
+  // shell; its read stops it again until it is brought to the foreground.
+  if (g_echo_off != 0 && !in_background()) {
+    g_hidden = 1;
+    (void)::tcsetattr(g_state.fd, TCSAFLUSH, &g_state.hidden);
+    write_reprompt();
+  }
   errno = saved_errno;
 }
 
@@ -82,7 +123,7 @@ extern "C" void restore_terminal_then_default(int signo) {
 // takes effect as soon as it is unblocked; a fault raised by an instruction
 // would come back anyway when that instruction runs again.
 extern "C" void restore_terminal_then_die(int signo) {
-  if (g_echo_off != 0) (void)::tcsetattr(g_state.fd, TCSAFLUSH, &g_state.saved);
+  put_settings_back();
   sigset_t only;
   sigemptyset(&only);
   sigaddset(&only, signo);
@@ -137,22 +178,29 @@ EchoOff::~EchoOff() {
   if (active_) (void)restore();
 }
 
-std::expected<void, common::IoError> EchoOff::start(int fd, const termios& saved) {
+std::expected<void, common::IoError> EchoOff::start(int fd, const termios& saved, Reprompt reprompt) {
   if (active_ || g_echo_off != 0) std::abort();  // one hidden read at a time
   const BlockedSignals blocked;
   g_state.fd = fd;
   g_state.saved = saved;
   g_state.hidden = saved;
   g_state.hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  g_state.reprompt = reprompt;
   take_signals();
   g_echo_off = 1;
+  active_ = true;
+  // Started in the background: the read stops the process, and echo goes off
+  // when it is continued in the foreground.
+  if (in_background()) return {};
+  g_hidden = 1;
   if (::tcsetattr(fd, TCSAFLUSH, &g_state.hidden) != 0) {
     const int code = errno;
+    g_hidden = 0;
     g_echo_off = 0;
+    active_ = false;
     give_signals_back();
     return std::unexpected(common::IoError::from_os_code(code));
   }
-  active_ = true;
   return {};
 }
 
@@ -161,9 +209,13 @@ std::expected<void, common::IoError> EchoOff::restore() {
   // A signal arriving from here on is held until the settings are back and
   // the previous dispositions are in place, then takes effect as before.
   const BlockedSignals blocked;
-  const int result = ::tcsetattr(g_state.fd, TCSAFLUSH, &g_state.saved);
+  // Not hidden when the read ended in the background (a process group left
+  // without its shell reads EIO there): the shell's settings stay.
+  const int result = g_hidden != 0 ? ::tcsetattr(g_state.fd, TCSAFLUSH, &g_state.saved) : 0;
   const int code = errno;
+  g_hidden = 0;
   g_echo_off = 0;
+  g_state.reprompt = {};
   give_signals_back();
   active_ = false;
   if (result != 0) return std::unexpected(common::IoError::from_os_code(code));

@@ -5,6 +5,7 @@
 #include <expected>
 
 #include "common/io_error.hpp"
+#include "prompt/read_secret.hpp"
 
 namespace prompt::detail {
 
@@ -13,14 +14,17 @@ namespace prompt::detail {
 // A person whose program is interrupted, killed, suspended or crashes at the
 // prompt must not be left at a terminal that hides what they type, so while
 // echo is off every signal whose default action ends or stops the process
-// (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGALRM, SIGUSR1, SIGUSR2 and the
-// rest; the real-time signals excepted) puts the saved settings back before
-// taking its default effect; a stopped process switches echo off again when
-// it is continued. Faults and abort() (SIGABRT, SIGSEGV, SIGBUS, SIGFPE,
-// SIGILL, SIGTRAP) put the settings back and are raised again with their
-// default action. A signal that the process ignores or catches itself is left
-// to it. Signal dispositions are process-wide, so only one EchoOff may be
-// active at a time.
+// (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU, SIGALRM,
+// SIGUSR1, SIGUSR2 and the rest; the real-time signals excepted) puts the
+// saved settings back before taking its default effect; a stopped process
+// that is continued in the foreground switches echo off again and writes the
+// reprompt. Faults and abort() (SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL,
+// SIGTRAP) put the settings back and are raised again with their default
+// action. A signal that the process ignores or catches itself is left to it.
+// The terminal is never changed from the background, where it belongs to the
+// shell: a read there stops the process (SIGTTIN) until it is brought back.
+// Signal dispositions are process-wide, so only one EchoOff may be active at
+// a time.
 class EchoOff {
  public:
   EchoOff() = default;
@@ -29,8 +33,8 @@ class EchoOff {
   ~EchoOff();
 
   // Applies `saved` without ECHO to `fd` with TCSAFLUSH, which also discards
-  // anything typed ahead.
-  [[nodiscard]] std::expected<void, common::IoError> start(int fd, const termios& saved);
+  // anything typed ahead. `reprompt` must stay valid until restore().
+  [[nodiscard]] std::expected<void, common::IoError> start(int fd, const termios& saved, Reprompt reprompt = {});
   // Puts `saved` back (TCSAFLUSH) and hands the signals back.
   [[nodiscard]] std::expected<void, common::IoError> restore();
 

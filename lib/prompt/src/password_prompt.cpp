@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "common/message_error.hpp"
@@ -27,7 +28,13 @@ class Dialogue {
       request.append(": ");
       if (auto written = terminal_.write_str(request); !written) return std::unexpected(std::move(written.error()));
       lines_ += newlines_in(prompt_text);
-      auto line = terminal_.read_secret_line();
+      // Shown again after a stop: only the line being answered, so the
+      // count of lines written stays what the final clearing must erase.
+      const std::size_t last_newline = prompt_text.rfind('\n');
+      const std::string again = last_newline == std::string_view::npos
+                                    ? request
+                                    : "\r" + std::string(prompt_text.substr(last_newline + 1)) + ": ";
+      auto line = terminal_.read_secret_line(again);
       if (!line) return line;
       lines_ += 1;
       if (!line->empty() || allow_empty_) return line;

@@ -32,8 +32,8 @@ std::expected<void, common::IoError> Terminal::clear_last_lines(std::size_t coun
   return write_str(sequence);
 }
 
-std::expected<common::SecretBytes, common::IoError> Terminal::read_secret_line() const {
-  auto line = read_secret();
+std::expected<common::SecretBytes, common::IoError> Terminal::read_secret_line(std::string_view reprompt) const {
+  auto line = read_secret(Reprompt{.fd = fd_, .text = reprompt});
   if (!line) return line;
   // Enter was not echoed; move to the next line as it would have.
   if (auto written = write_line(""); !written) return std::unexpected(std::move(written.error()));

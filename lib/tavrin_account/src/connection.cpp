@@ -11,6 +11,7 @@
 
 #include "common/fd_io.hpp"
 #include "common/peer_credentials.hpp"
+#include "socket_file_trust.hpp"
 
 namespace tavrin_account {
 namespace {
@@ -57,15 +58,18 @@ std::expected<void, common::IoError> send_all(int fd, std::span<const std::uint8
 
 // Anyone may bind a free abstract name, and no file permission guards it: a
 // daemon found there is believed only when it runs as root or as ourselves.
-// A socket file is guarded by its directory's permissions instead.
-std::expected<void, common::IoError> check_abstract_peer(int socket) {
+// A socket file may belong to a daemon that runs as a user of its own, but
+// only where nobody else could have put it first: a name in a directory that
+// anyone may write is anyone's.
+std::expected<void, common::IoError> check_peer(int socket, const EndpointAddress& endpoint) {
   auto credentials = common::peer_credentials(socket);
   if (!credentials) return std::unexpected(std::move(credentials).error());
-  if (credentials->uid != 0 && credentials->uid != ::geteuid()) {
-    return std::unexpected(common::IoError::with_message(common::ErrorKind::PermissionDenied,
-                                                         "account service endpoint is held by an untrusted user"));
+  if (credentials->uid == 0 || credentials->uid == ::geteuid()) return {};
+  if (endpoint.kind == EndpointAddress::Kind::Pathname && socket_file_is_held_by(endpoint.bytes, credentials->uid)) {
+    return {};
   }
-  return {};
+  return std::unexpected(common::IoError::with_message(common::ErrorKind::PermissionDenied,
+                                                       "account service endpoint is held by an untrusted user"));
 }
 
 }  // namespace
@@ -95,10 +99,8 @@ std::expected<AccountConnection, common::IoError> connect_to_endpoint(std::strin
     socket.reset();
     return std::unexpected(common::IoError::from_os_code(code));
   }
-  if (endpoint->kind == EndpointAddress::Kind::Abstract) {
-    // The socket closes before a single byte of a request reaches the peer.
-    if (auto trusted = check_abstract_peer(socket.get()); !trusted) return std::unexpected(std::move(trusted).error());
-  }
+  // The socket closes before a single byte of a request reaches the peer.
+  if (auto trusted = check_peer(socket.get(), *endpoint); !trusted) return std::unexpected(std::move(trusted).error());
   return AccountConnection(std::move(socket));
 }
 

@@ -17,10 +17,14 @@ namespace common {
 [[nodiscard]] std::string quoted_char(std::string_view one_character);
 
 // The text made safe to write to a terminal, for messages that carry bytes
-// from elsewhere: every C0 and C1 control and DEL (U+0000 to U+001F, U+007F
-// to U+009F) is escaped as quoted() escapes it (\t \r \n \0, else \u{hex}),
-// and every byte that is not valid UTF-8 becomes U+FFFD. Nothing else
-// changes, so a text without such characters comes back byte for byte.
+// from elsewhere: every character that quoted() escapes for what it is (C0
+// and C1 controls and DEL, format characters such as the bidirectional
+// overrides and isolates, separators other than the blank, private-use and
+// unassigned code points, marks that only combine) is escaped as quoted()
+// escapes it (\t \r \n \0, else \u{hex}), and every byte that is not valid
+// UTF-8 becomes U+FFFD. The quote marks and the backslash, which quoted()
+// escapes only as its delimiters, stay as they are, so a text without such
+// characters comes back byte for byte.
 [[nodiscard]] std::string terminal_safe(std::string_view text);
 
 }  // namespace common

@@ -19,7 +19,8 @@ inline constexpr std::string_view MASTER_KEY_SECRET_NAME = "org.norvalex.os.acco
 
 // True when the password matches the user's stored hash, false when it does
 // not; an error only when the question cannot be answered. Reads nothing but
-// the password secret.
+// the password secret. A user without one (NoSuchSecret, NoSuchUser) costs a
+// hash of the password all the same, so the time taken does not tell.
 [[nodiscard]] std::expected<bool, common::AnyError> check_password(const common::Uuid& user,
                                                                    std::span<const std::uint8_t> password);
 

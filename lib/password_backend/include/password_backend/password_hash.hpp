@@ -29,6 +29,11 @@ struct PasswordHashError {
 // password with a fresh salt from the kernel's random source.
 [[nodiscard]] std::expected<std::string, common::AnyError> make_password_hash(std::span<const std::uint8_t> password);
 
+// One hash of `password` with the settings above, its result wiped unread:
+// the work of checking a password against a hash this program made, for a
+// user who has none, so that the answer takes as long to come.
+void hash_and_discard(std::span<const std::uint8_t> password);
+
 // Errors only when the stored data cannot be used at all (not UTF-8, not a
 // password-hash string, not Argon2); a mismatch and every failure to
 // recompute the stored hash are false. Stored parameters are untrusted: a

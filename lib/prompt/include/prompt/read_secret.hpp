@@ -1,11 +1,20 @@
 #pragma once
 
 #include <expected>
+#include <string_view>
 
 #include "common/io_error.hpp"
 #include "common/secret_bytes.hpp"
 
 namespace prompt {
+
+// What is written, as it is, when the process was stopped at the prompt and
+// is continued in the foreground: after a stop the shell has written below
+// the prompt, and the person must see where to type. Nothing when empty.
+struct Reprompt {
+  int fd = -1;
+  std::string_view text;
+};
 
 // Reads one line from the controlling terminal with echo switched off:
 // descriptor 0 when it is a terminal, otherwise "/dev/tty" (opened for this
@@ -14,9 +23,10 @@ namespace prompt {
 // over the read's outcome. The line must be UTF-8; its trailing CR and LF
 // bytes are removed, nothing else.
 //
-// While echo is off, SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGTSTP first put
-// the settings back and then take their default effect; after a stop, echo
-// goes off again once the process is continued and reading goes on.
-[[nodiscard]] std::expected<common::SecretBytes, common::IoError> read_secret();
+// While echo is off, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGTTIN and
+// SIGTTOU first put the settings back and then take their default effect;
+// after a stop, once the process is continued in the foreground, echo goes
+// off again, `reprompt` is written and reading goes on.
+[[nodiscard]] std::expected<common::SecretBytes, common::IoError> read_secret(Reprompt reprompt = {});
 
 }  // namespace prompt

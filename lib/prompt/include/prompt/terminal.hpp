@@ -26,7 +26,10 @@ class Terminal {
   // start of the first of them. Nothing is written for 0.
   [[nodiscard]] std::expected<void, common::IoError> clear_last_lines(std::size_t count) const;
   // read_secret, then a newline in place of the Enter that was not echoed.
-  [[nodiscard]] std::expected<common::SecretBytes, common::IoError> read_secret_line() const;
+  // `reprompt` is written here again when the process is continued after a
+  // stop at the prompt.
+  [[nodiscard]] std::expected<common::SecretBytes, common::IoError> read_secret_line(
+      std::string_view reprompt = {}) const;
 
  private:
   int fd_ = 2;  // standard error

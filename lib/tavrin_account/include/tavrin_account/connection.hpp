@@ -68,9 +68,10 @@ class AccountConnection {
   StopWatch stop_watch_;
 };
 
-// Connects to the endpoint named by ACCOUNT_IPC_URI (or the default). On an
-// abstract name the daemon must run as root or as this process's effective
-// uid; any other peer is PermissionDenied, and nothing was sent to it.
+// Connects to the endpoint named by ACCOUNT_IPC_URI (or the default). The
+// daemon must run as root or as this process's effective uid, or listen on a
+// socket file that only its own uid (or root) could have put where it is;
+// any other peer is PermissionDenied, and nothing was sent to it.
 [[nodiscard]] std::expected<AccountConnection, common::IoError> connect_account_service();
 [[nodiscard]] std::expected<AccountConnection, common::IoError> connect_to_endpoint(std::string_view uri);
 
