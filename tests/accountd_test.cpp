@@ -7,8 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
 #include <thread>
 
 #include "fake_daemon.hpp"
@@ -156,6 +160,152 @@ TEST(Accountd, CommandLineIsExplainedAndChecked) {
   const auto bad_uid = test_support::run_process(ACCOUNTD_BIN, {.args = {"--memory", "--allow-uid", "nobody"}});
   EXPECT_EQ(bad_uid.exit_status, 1);
   EXPECT_NE(bad_uid.err.find("--allow-uid needs a user id, not `nobody`"), std::string::npos) << bad_uid.err;
+}
+
+// The directory as it stands: its own mode and owner, then each entry's
+// name, mode, owner and contents or link target.
+std::string snapshot(const std::string& directory) {
+  std::string out;
+  const auto describe = [&](const std::string& path, const std::string& name) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return;
+    out += name + " " + std::to_string(info.st_mode) + " " + std::to_string(info.st_uid) + " ";
+    if (S_ISREG(info.st_mode)) {
+      std::ifstream in(path, std::ios::binary);
+      std::ostringstream bytes;
+      bytes << in.rdbuf();
+      out += bytes.str();
+    } else if (S_ISLNK(info.st_mode)) {
+      out += std::filesystem::read_symlink(path).string();
+    }
+    out += "\n";
+  };
+  describe(directory, ".");
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) names.push_back(entry.path().filename());
+  std::ranges::sort(names);
+  for (const auto& name : names) describe(directory + "/" + name, name);
+  return out;
+}
+
+// To the test's stranger, as only root may.
+void give_away(const std::string& path) { ASSERT_EQ(::lchown(path.c_str(), 65534, 65534), 0) << path; }
+
+void write_file(const std::string& path, std::string_view bytes, mode_t mode) {
+  std::ofstream(path, std::ios::binary) << bytes;
+  ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
+}
+
+TEST(Accountd, RefusesAStoreOrSocketThatOthersCouldReadPlantOrReplace) {
+  const bool root = ::geteuid() == 0;
+  const std::string self = std::to_string(::geteuid());
+  // A store with a secret in it, to copy into each case's directory.
+  const std::string origin = test_support::make_temp_directory("accountd-origin");
+  {
+    RunningAccountd daemon(ACCOUNTD_BIN, origin + "/secrets.db");
+    ASSERT_TRUE(daemon.ready()) << daemon.log();
+    auto connection = connect(daemon);
+    ASSERT_TRUE(tavrin_account::set_secret(connection, USER, Secret{.name = "n", .data = {1, 2}}).has_value());
+  }
+  enum class Target : std::uint8_t { Store, Socket };
+  struct Case {
+    std::string name;
+    Target target;
+    bool needs_root;
+    std::function<void(const std::string& store)> prepare;
+    std::function<std::string(const std::string& directory, const std::string& store)> message;
+  };
+  const auto at = [](const std::string& store) { return store.substr(0, store.rfind('/')); };
+  const std::vector<Case> cases = {
+      {"sticky world-writable directory, as /tmp", Target::Store, false,
+       [&](const std::string& store) { ::chmod(at(store).c_str(), 01777); },
+       [](const std::string& d, const std::string& s) {
+         return "refusing the store " + s + ": its directory " + d + " may be written by group or others (mode 1777)";
+       }},
+      {"group-writable directory", Target::Store, false,
+       [&](const std::string& store) { ::chmod(at(store).c_str(), 0770); },
+       [](const std::string& d, const std::string&) {
+         return "its directory " + d + " may be written by group or others (mode 0770)";
+       }},
+      {"directory of another user", Target::Store, true, [&](const std::string& store) { give_away(at(store)); },
+       [](const std::string& d, const std::string&) {
+         return "its directory " + d + " belongs to uid 65534, who may change what is in it";
+       }},
+      {"store of another user, open to all", Target::Store, true,
+       [](const std::string& store) {
+         give_away(store);
+         ::chmod(store.c_str(), 0666);
+       },
+       [&](const std::string&, const std::string& s) {
+         return s + " belongs to uid 65534, not to accountd's uid " + self;
+       }},
+      {"store readable by others", Target::Store, false, [](const std::string& store) { ::chmod(store.c_str(), 0644); },
+       [](const std::string&, const std::string& s) {
+         return s + " may be read or written by group or others (mode 0644)";
+       }},
+      {"store is a symbolic link", Target::Store, false,
+       [&](const std::string& store) {
+         std::filesystem::rename(store, at(store) + "/real.db");
+         std::filesystem::create_symlink("real.db", store);
+       },
+       [](const std::string&, const std::string& s) { return s + " is a symbolic link"; }},
+      {"write-ahead log planted by another user", Target::Store, true,
+       [](const std::string& store) {
+         write_file(store + "-wal", "planted", 0600);
+         give_away(store + "-wal");
+       },
+       [&](const std::string&, const std::string& s) {
+         return s + "-wal belongs to uid 65534, not to accountd's uid " + self;
+       }},
+      {"write-ahead log is a link to a file of ours", Target::Store, false,
+       [&](const std::string& store) {
+         write_file(at(store) + "/other", "ours", 0600);
+         std::filesystem::create_symlink("other", store + "-wal");
+       },
+       [](const std::string&, const std::string& s) { return s + "-wal is a symbolic link"; }},
+      {"shared memory file is a FIFO", Target::Store, false,
+       [](const std::string& store) { ::mkfifo((store + "-shm").c_str(), 0600); },
+       [](const std::string&, const std::string& s) { return s + "-shm is not a regular file"; }},
+      {"journal readable by the group", Target::Store, false,
+       [](const std::string& store) { write_file(store + "-journal", "hot", 0640); },
+       [](const std::string&, const std::string& s) {
+         return s + "-journal may be read or written by group or others (mode 0640)";
+       }},
+      {"socket in a sticky world-writable directory", Target::Socket, false,
+       [&](const std::string& store) { ::chmod(at(store).c_str(), 01777); },
+       [](const std::string& d, const std::string&) {
+         return "refusing the socket " + d + "/accountd.sock: its directory " + d +
+                " may be written by group or others (mode 1777)";
+       }},
+      {"socket in a directory of another user", Target::Socket, true,
+       [&](const std::string& store) { give_away(at(store)); },
+       [](const std::string& d, const std::string&) {
+         return "refusing the socket " + d + "/accountd.sock: its directory " + d +
+                " belongs to uid 65534, who may change what is in it";
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.needs_root && !root) continue;  // only root can give files away
+    const std::string directory = test_support::make_temp_directory("accountd-refused");
+    const std::string store = directory + "/secrets.db";
+    std::filesystem::copy_file(origin + "/secrets.db", store);
+    c.prepare(store);
+    const std::string before = snapshot(directory);
+    const std::vector<std::string> args =
+        c.target == Target::Store
+            ? std::vector<std::string>{"--endpoint", "unix://@accountd-refused-" + std::to_string(::getpid()),
+                                       "--store", store}
+            : std::vector<std::string>{"--endpoint", "unix://" + directory + "/accountd.sock", "--memory"};
+    const auto run = test_support::run_process(ACCOUNTD_BIN, {.args = args});
+    EXPECT_EQ(run.exit_status, 1);
+    const std::string message = c.message(directory, store);
+    EXPECT_NE(run.err.find(message + "\n"), std::string::npos) << run.err << "wanted: " << message;
+    EXPECT_EQ(std::ranges::count(run.err, '\n'), 1) << run.err;
+    EXPECT_TRUE(snapshot(directory) == before) << "the directory changed";
+    std::filesystem::remove_all(directory);
+  }
+  std::filesystem::remove_all(origin);
 }
 
 // Two GetSecret requests on one connection from a child running as uid

@@ -11,6 +11,7 @@
 #include "common/quote.hpp"
 #include "listener.hpp"
 #include "options.hpp"
+#include "private_files.hpp"
 #include "server.hpp"
 
 namespace {
@@ -54,7 +55,16 @@ int main(int argc, char** argv) {
 
   auto endpoint = tavrin_account::parse_endpoint_uri(options->endpoint);
   if (!endpoint) return fail("endpoint " + options->endpoint + ": " + endpoint.error().display());
+  // Everything that could let someone else plant or read a file is checked
+  // before anything is opened or created.
+  const uid_t self = ::geteuid();
+  if (endpoint->kind == tavrin_account::EndpointAddress::Kind::Pathname) {
+    if (auto safe = accountd::check_socket_directory(endpoint->bytes, self); !safe) return fail(safe.error());
+  }
   const auto& store_path = options->store_path;
+  if (store_path) {
+    if (auto safe = accountd::check_store_files(*store_path, self); !safe) return fail(safe.error());
+  }
   auto store = store_path ? accountd::SecretStore::open(*store_path) : accountd::SecretStore::open_in_memory();
   if (!store) return fail(store.error());
   auto listener = accountd::Listener::open(*endpoint);
