@@ -2,6 +2,7 @@
 // persist, many clients are served at once, and broken clients hurt nobody.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -24,12 +26,14 @@
 
 namespace {
 
+using namespace std::chrono_literals;
 using tavrin_account::Error;
 using tavrin_account::Secret;
 using test_support::RunningAccountd;
 
 const common::Uuid USER = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
 const common::Uuid OTHER = *common::parse_uuid("00000000-0000-4000-8000-000000000002");
+constexpr uid_t STRANGER = 65534;
 
 tavrin_account::AccountConnection connect(const RunningAccountd& daemon) {
   auto connection = tavrin_account::connect_to_endpoint(daemon.uri());
@@ -189,7 +193,7 @@ std::string snapshot(const std::string& directory) {
 }
 
 // To the test's stranger, as only root may.
-void give_away(const std::string& path) { ASSERT_EQ(::lchown(path.c_str(), 65534, 65534), 0) << path; }
+void give_away(const std::string& path) { ASSERT_EQ(::lchown(path.c_str(), STRANGER, STRANGER), 0) << path; }
 
 void write_file(const std::string& path, std::string_view bytes, mode_t mode) {
   std::ofstream(path, std::ios::binary) << bytes;
@@ -311,7 +315,6 @@ TEST(Accountd, RefusesAStoreOrSocketThatOthersCouldReadPlantOrReplace) {
 // Two GetSecret requests on one connection from a child running as uid
 // 65534: what each gave, or why the child could not run.
 std::string two_requests_as_stranger(const std::string& uri) {
-  constexpr uid_t STRANGER = 65534;
   return test_support::two_requests_as(STRANGER, uri, USER);
 }
 
@@ -323,7 +326,8 @@ TEST(Accountd, ServesOtherUsersOnlyWhenAllowed) {
   ASSERT_TRUE(guarded.ready()) << guarded.log();
   const std::string refused = two_requests_as_stranger(guarded.uri());
   if (refused.starts_with("cannot run as")) GTEST_SKIP() << refused;
-  EXPECT_EQ(refused, "permission denied;permission denied;");
+  // Answered once, then closed.
+  EXPECT_TRUE(refused.starts_with("permission denied;communication error: ")) << refused;
   EXPECT_EQ(guarded.stop(SIGTERM), 0);
   EXPECT_NE(guarded.log().find("uid=65534 refused: uid not allowed -> PermissionDenied"), std::string::npos)
       << guarded.log();
@@ -348,6 +352,172 @@ TEST(Accountd, ListensOnAbstractNamesAndRefusesToStealALiveSocket) {
   EXPECT_NE(second.err.find("another daemon is listening"), std::string::npos) << second.err;
   auto still = connect(first);
   EXPECT_EQ(tavrin_account::get_secret(still, USER, "x").error(), Error::no_such_secret());
+}
+
+// A connection made straight with the kernel, as a client that does not
+// speak the protocol makes it; invalid when it cannot be made.
+common::UniqueFd raw_connect(const std::string& uri) {
+  const auto address = tavrin_account::make_socket_address(*tavrin_account::parse_endpoint_uri(uri));
+  common::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!address || !fd.valid() || ::connect(fd.get(), address->get(), address->length) != 0) return {};
+  return fd;
+}
+
+void report(int fd, const std::string& text) { (void)!::write(fd, text.data(), text.size()); }
+
+// A reply that does not come within five seconds is a failure, not a hang.
+void answer_within_seconds(const tavrin_account::AccountConnection& connection) {
+  const timeval limit{.tv_sec = 5, .tv_usec = 0};
+  ASSERT_EQ(::setsockopt(connection.socket(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit), 0);
+}
+
+bool log_shows(RunningAccountd& daemon, std::string_view text) {
+  for (int i = 0; i < 500 && daemon.log().find(text) == std::string::npos; ++i) std::this_thread::sleep_for(10ms);
+  return daemon.log().find(text) != std::string::npos;
+}
+
+std::size_t lines_of(std::string_view log) { return static_cast<std::size_t>(std::ranges::count(log, '\n')); }
+
+TEST(Accountd, ARefusedCrowdHoldsNothingAndTheOwnerIsAnsweredAtOnce) {
+  constexpr std::size_t CROWD = 515;
+  RunningAccountd daemon(ACCOUNTD_BIN, std::nullopt, "unix://@accountd-crowd-" + std::to_string(::getpid()));
+  ASSERT_TRUE(daemon.ready()) << daemon.log();
+  // Each connection gets one more byte of a frame every 100 ms, too slowly
+  // to finish it within the second a refused client is given.
+  test_support::ChildAsUser crowd(STRANGER, [&](int fd) {
+    std::vector<common::UniqueFd> open;
+    for (std::size_t i = 0; i < CROWD; ++i) {
+      if (auto connection = raw_connect(daemon.uri()); connection.valid()) open.push_back(std::move(connection));
+    }
+    report(fd, "connected " + std::to_string(open.size()) + "\n");
+    const std::string slow_frame = frame(std::string(16, '{'));
+    const auto start = std::chrono::steady_clock::now();
+    std::size_t closed = 0;
+    for (std::size_t step = 0; closed < open.size() && step < 50; ++step) {
+      for (auto& connection : open) {
+        const char byte = slow_frame[std::min(step, slow_frame.size() - 1)];
+        if (connection.valid() && ::send(connection.get(), &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT) < 0) {
+          connection.reset();
+          ++closed;
+        }
+      }
+      std::this_thread::sleep_for(100ms);
+    }
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    report(fd, "closed " + std::to_string(closed) + " within " + std::to_string(took.count() / 1000 + 1) + " s\n");
+  });
+  const std::string connected = crowd.read_until("\n");
+  if (connected.starts_with("cannot run as")) GTEST_SKIP() << connected;
+  ASSERT_EQ(connected, "connected 515\n");
+  auto owner = connect(daemon);
+  answer_within_seconds(owner);
+  EXPECT_EQ(tavrin_account::get_secret(owner, USER, "x").error(), Error::no_such_secret());
+  const std::string closed = crowd.finish().substr(connected.size());
+  EXPECT_TRUE(closed == "closed 515 within 1 s\n" || closed == "closed 515 within 2 s\n") << closed;
+}
+
+// utime and stime of /proc/PID/stat, in seconds.
+double cpu_seconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::ostringstream text;
+  text << in.rdbuf();
+  const std::string stat = text.str();
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::vector<std::string> words(13);
+  for (auto& word : words) fields >> word;
+  return static_cast<double>(std::stoll(words[11]) + std::stoll(words[12])) /
+         static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+TEST(Accountd, OutOfDescriptorsItWaitsQuietlyAndServesAgainOnceSomeAreFree) {
+  RunningAccountd daemon(ACCOUNTD_BIN, std::nullopt);
+  ASSERT_TRUE(daemon.ready()) << daemon.log();
+  const rlimit low{.rlim_cur = 16, .rlim_max = 16};
+  ASSERT_EQ(::prlimit(daemon.pid(), RLIMIT_NOFILE, &low, nullptr), 0);
+  std::vector<tavrin_account::AccountConnection> held;
+  for (int i = 0; i < 40; ++i) held.push_back(connect(daemon));
+  ASSERT_TRUE(log_shows(daemon, "accept failed: Too many open files")) << daemon.log();
+  const double cpu = cpu_seconds(daemon.pid());
+  const std::size_t lines = lines_of(daemon.log());
+  std::this_thread::sleep_for(2s);
+  EXPECT_LT(cpu_seconds(daemon.pid()) - cpu, 0.2);
+  EXPECT_LE(lines_of(daemon.log()) - lines, 3U) << daemon.log();
+  held.clear();
+  auto fresh = connect(daemon);
+  answer_within_seconds(fresh);
+  EXPECT_EQ(tavrin_account::get_secret(fresh, USER, "x").error(), Error::no_such_secret()) << daemon.log();
+  EXPECT_NE(daemon.log().find("accepting again"), std::string::npos) << daemon.log();
+}
+
+TEST(Accountd, FloodsOfRefusedOrMalformedFramesLeaveABoundedLog) {
+  constexpr std::size_t FRAMES = 20'000;
+  RunningAccountd daemon(ACCOUNTD_BIN, std::nullopt, "unix://@accountd-flood-" + std::to_string(::getpid()));
+  ASSERT_TRUE(daemon.ready()) << daemon.log();
+  struct Flood {
+    std::string name;
+    uid_t uid;
+    std::size_t connections;
+    std::size_t replies;  // one per connection when refused, else one per frame
+  };
+  const std::vector<Flood> floods = {
+      {"a refused uid on one connection", STRANGER, 1, 1},
+      {"a refused uid on 2000 connections", STRANGER, 2000, 2000},
+      {"the owner's malformed frames", ::geteuid(), 1, FRAMES},
+  };
+  for (const auto& flood : floods) {
+    SCOPED_TRACE(flood.name);
+    const std::size_t lines = lines_of(daemon.log());
+    const auto start = std::chrono::steady_clock::now();
+    test_support::ChildAsUser child(flood.uid, [&](int fd) {
+      std::size_t replies = 0;
+      const std::string empty_frames(4 * FRAMES / flood.connections, '\0');
+      for (std::size_t i = 0; i < flood.connections; ++i) {
+        const common::UniqueFd connection = raw_connect(daemon.uri());
+        (void)::send(connection.get(), empty_frames.data(), empty_frames.size(), MSG_NOSIGNAL);
+        // Replies are counted until the daemon hangs up or all have come.
+        std::string got;
+        std::array<char, 65536> chunk{};
+        std::size_t here = 0;
+        while (here < empty_frames.size() / 4) {
+          const ssize_t n = ::recv(connection.get(), chunk.data(), chunk.size(), 0);
+          if (n <= 0) break;
+          got.append(chunk.data(), static_cast<std::size_t>(n));
+          while (got.size() >= 4 && got.size() >= 4 + tavrin_account::decode_frame_length(
+                                                          reinterpret_cast<const std::uint8_t*>(got.data()))) {
+            got.erase(0, 4 + tavrin_account::decode_frame_length(reinterpret_cast<const std::uint8_t*>(got.data())));
+            ++here;
+          }
+        }
+        replies += here;
+      }
+      report(fd, std::to_string(replies) + " replies");
+    });
+    const std::string replies = child.finish();
+    if (replies.starts_with("cannot run as")) GTEST_SKIP() << replies;
+    EXPECT_EQ(replies, std::to_string(flood.replies) + " replies");
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+    // What was left out is summed up once its second is over: the lines
+    // written and the numbers left out add up to every frame answered.
+    const std::string peer = "pid=" + std::to_string(child.pid()) + " uid=" + std::to_string(flood.uid) + " ";
+    const std::string summary = " more from pid " + std::to_string(child.pid()) + " uid " + std::to_string(flood.uid);
+    if (flood.replies > 1) {
+      EXPECT_TRUE(log_shows(daemon, summary + "\n")) << daemon.log();
+    }
+    std::size_t accounted = 0;
+    std::istringstream log(daemon.log());
+    for (std::string line; std::getline(log, line);) {
+      if (line.find(peer) != std::string::npos) ++accounted;
+      if (line.ends_with(summary)) accounted += std::stoul(line.substr(line.find(' ', 10)));
+    }
+    EXPECT_EQ(accounted, flood.replies);
+    // At most five lines and a summary a second.
+    EXPECT_LE(lines_of(daemon.log()) - lines, 6 * static_cast<std::size_t>(seconds.count() + 2)) << daemon.log();
+  }
+  // Served requests are logged one by one all the same.
+  auto connection = connect(daemon);
+  ASSERT_TRUE(tavrin_account::set_secret(connection, USER, Secret{.name = "after the flood"}).has_value());
+  EXPECT_TRUE(
+      log_shows(daemon, R"("SetSecret" user=2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10 name="after the flood" -> ok)"));
 }
 
 }  // namespace
