@@ -200,9 +200,18 @@ void write_file(const std::string& path, std::string_view bytes, mode_t mode) {
   ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
 }
 
+// The text with {dir}, {store} and {uid} put in.
+std::string fill(std::string text, const std::string& dir, const std::string& store) {
+  for (const auto& [key, value] : {std::pair<std::string, std::string>{"{dir}", dir},
+                                   {"{store}", store},
+                                   {"{uid}", std::to_string(::geteuid())}}) {
+    for (std::size_t at = text.find(key); at != std::string::npos; at = text.find(key))
+      text.replace(at, key.size(), value);
+  }
+  return text;
+}
+
 TEST(Accountd, RefusesAStoreOrSocketThatOthersCouldReadPlantOrReplace) {
-  const bool root = ::geteuid() == 0;
-  const std::string self = std::to_string(::geteuid());
   // A store with a secret in it, to copy into each case's directory.
   const std::string origin = test_support::make_temp_directory("accountd-origin");
   {
@@ -211,103 +220,74 @@ TEST(Accountd, RefusesAStoreOrSocketThatOthersCouldReadPlantOrReplace) {
     auto connection = connect(daemon);
     ASSERT_TRUE(tavrin_account::set_secret(connection, USER, Secret{.name = "n", .data = {1, 2}}).has_value());
   }
-  enum class Target : std::uint8_t { Store, Socket };
+  using Prepare = std::function<void(const std::string& dir, const std::string& store)>;
   struct Case {
     std::string name;
-    Target target;
-    bool needs_root;
-    std::function<void(const std::string& store)> prepare;
-    std::function<std::string(const std::string& directory, const std::string& store)> message;
+    bool socket;      // a socket file in the directory, and --memory
+    bool needs_root;  // only root can give files away
+    Prepare prepare;
+    std::string message;
   };
-  const auto at = [](const std::string& store) { return store.substr(0, store.rfind('/')); };
+  const std::string others = " may be written by group or others (mode ";
+  const std::string given_away = " belongs to uid 65534, not to accountd's uid {uid}";
+  const std::string refusing = "refusing the store {store}: ";
   const std::vector<Case> cases = {
-      {"sticky world-writable directory, as /tmp", Target::Store, false,
-       [&](const std::string& store) { ::chmod(at(store).c_str(), 01777); },
-       [](const std::string& d, const std::string& s) {
-         return "refusing the store " + s + ": its directory " + d + " may be written by group or others (mode 1777)";
-       }},
-      {"group-writable directory", Target::Store, false,
-       [&](const std::string& store) { ::chmod(at(store).c_str(), 0770); },
-       [](const std::string& d, const std::string&) {
-         return "its directory " + d + " may be written by group or others (mode 0770)";
-       }},
-      {"directory of another user", Target::Store, true, [&](const std::string& store) { give_away(at(store)); },
-       [](const std::string& d, const std::string&) {
-         return "its directory " + d + " belongs to uid 65534, who may change what is in it";
-       }},
-      {"store of another user, open to all", Target::Store, true,
-       [](const std::string& store) {
-         give_away(store);
-         ::chmod(store.c_str(), 0666);
-       },
-       [&](const std::string&, const std::string& s) {
-         return s + " belongs to uid 65534, not to accountd's uid " + self;
-       }},
-      {"store readable by others", Target::Store, false, [](const std::string& store) { ::chmod(store.c_str(), 0644); },
-       [](const std::string&, const std::string& s) {
-         return s + " may be read or written by group or others (mode 0644)";
-       }},
-      {"store is a symbolic link", Target::Store, false,
-       [&](const std::string& store) {
-         std::filesystem::rename(store, at(store) + "/real.db");
+      {"sticky world-writable directory, as /tmp", false, false, [](auto& dir, auto&) { ::chmod(dir.c_str(), 01777); },
+       refusing + "its directory {dir}" + others + "1777)"},
+      {"group-writable directory", false, false, [](auto& dir, auto&) { ::chmod(dir.c_str(), 0770); },
+       refusing + "its directory {dir}" + others + "0770)"},
+      {"directory of another user", false, true, [](auto& dir, auto&) { give_away(dir); },
+       refusing + "its directory {dir} belongs to uid 65534, who may change what is in it"},
+      {"store of another user, open to all", false, true,
+       [](auto&, auto& store) { give_away(store), ::chmod(store.c_str(), 0666); }, refusing + "{store}" + given_away},
+      {"store readable by others", false, false, [](auto&, auto& store) { ::chmod(store.c_str(), 0644); },
+       refusing + "{store} may be read or written by group or others (mode 0644)"},
+      {"store is a symbolic link", false, false,
+       [](auto& dir, auto& store) {
+         std::filesystem::rename(store, dir + "/real.db");
          std::filesystem::create_symlink("real.db", store);
        },
-       [](const std::string&, const std::string& s) { return s + " is a symbolic link"; }},
-      {"write-ahead log planted by another user", Target::Store, true,
-       [](const std::string& store) {
-         write_file(store + "-wal", "planted", 0600);
-         give_away(store + "-wal");
-       },
-       [&](const std::string&, const std::string& s) {
-         return s + "-wal belongs to uid 65534, not to accountd's uid " + self;
-       }},
-      {"write-ahead log is a link to a file of ours", Target::Store, false,
-       [&](const std::string& store) {
-         write_file(at(store) + "/other", "ours", 0600);
+       refusing + "{store} is a symbolic link"},
+      {"write-ahead log planted by another user", false, true,
+       [](auto&, auto& store) { write_file(store + "-wal", "planted", 0600), give_away(store + "-wal"); },
+       refusing + "{store}-wal" + given_away},
+      {"write-ahead log is a link to a file of ours", false, false,
+       [](auto& dir, auto& store) {
+         write_file(dir + "/other", "ours", 0600);
          std::filesystem::create_symlink("other", store + "-wal");
        },
-       [](const std::string&, const std::string& s) { return s + "-wal is a symbolic link"; }},
-      {"shared memory file is a FIFO", Target::Store, false,
-       [](const std::string& store) { ::mkfifo((store + "-shm").c_str(), 0600); },
-       [](const std::string&, const std::string& s) { return s + "-shm is not a regular file"; }},
-      {"journal readable by the group", Target::Store, false,
-       [](const std::string& store) { write_file(store + "-journal", "hot", 0640); },
-       [](const std::string&, const std::string& s) {
-         return s + "-journal may be read or written by group or others (mode 0640)";
-       }},
-      {"socket in a sticky world-writable directory", Target::Socket, false,
-       [&](const std::string& store) { ::chmod(at(store).c_str(), 01777); },
-       [](const std::string& d, const std::string&) {
-         return "refusing the socket " + d + "/accountd.sock: its directory " + d +
-                " may be written by group or others (mode 1777)";
-       }},
-      {"socket in a directory of another user", Target::Socket, true,
-       [&](const std::string& store) { give_away(at(store)); },
-       [](const std::string& d, const std::string&) {
-         return "refusing the socket " + d + "/accountd.sock: its directory " + d +
-                " belongs to uid 65534, who may change what is in it";
-       }},
+       refusing + "{store}-wal is a symbolic link"},
+      {"shared memory file is a FIFO", false, false,
+       [](auto&, auto& store) { ::mkfifo((store + "-shm").c_str(), 0600); },
+       refusing + "{store}-shm is not a regular file"},
+      {"journal readable by the group", false, false,
+       [](auto&, auto& store) { write_file(store + "-journal", "hot", 0640); },
+       refusing + "{store}-journal may be read or written by group or others (mode 0640)"},
+      {"socket in a sticky world-writable directory", true, false,
+       [](auto& dir, auto&) { ::chmod(dir.c_str(), 01777); },
+       "refusing the socket {dir}/accountd.sock: its directory {dir}" + others + "1777)"},
+      {"socket in a directory of another user", true, true, [](auto& dir, auto&) { give_away(dir); },
+       "refusing the socket {dir}/accountd.sock: its directory {dir} belongs to uid 65534, who may change what is in "
+       "it"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.needs_root && !root) continue;  // only root can give files away
-    const std::string directory = test_support::make_temp_directory("accountd-refused");
-    const std::string store = directory + "/secrets.db";
+    if (c.needs_root && ::geteuid() != 0) continue;
+    const std::string dir = test_support::make_temp_directory("accountd-refused");
+    const std::string store = dir + "/secrets.db";
     std::filesystem::copy_file(origin + "/secrets.db", store);
-    c.prepare(store);
-    const std::string before = snapshot(directory);
-    const std::vector<std::string> args =
-        c.target == Target::Store
-            ? std::vector<std::string>{"--endpoint", "unix://@accountd-refused-" + std::to_string(::getpid()),
-                                       "--store", store}
-            : std::vector<std::string>{"--endpoint", "unix://" + directory + "/accountd.sock", "--memory"};
-    const auto run = test_support::run_process(ACCOUNTD_BIN, {.args = args});
+    c.prepare(dir, store);
+    const std::string before = snapshot(dir);
+    const auto run = test_support::run_process(
+        ACCOUNTD_BIN,
+        {.args = c.socket
+                     ? std::vector<std::string>{"--endpoint", "unix://" + dir + "/accountd.sock", "--memory"}
+                     : std::vector<std::string>{"--endpoint", "unix://@accountd-refused-" + std::to_string(::getpid()),
+                                                "--store", store}});
     EXPECT_EQ(run.exit_status, 1);
-    const std::string message = c.message(directory, store);
-    EXPECT_NE(run.err.find(message + "\n"), std::string::npos) << run.err << "wanted: " << message;
-    EXPECT_EQ(std::ranges::count(run.err, '\n'), 1) << run.err;
-    EXPECT_TRUE(snapshot(directory) == before) << "the directory changed";
-    std::filesystem::remove_all(directory);
+    EXPECT_EQ(run.err, "accountd: " + fill(c.message, dir, store) + "\n");
+    EXPECT_TRUE(snapshot(dir) == before) << "the directory changed";
+    std::filesystem::remove_all(dir);
   }
   std::filesystem::remove_all(origin);
 }
