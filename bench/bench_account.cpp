@@ -1,10 +1,16 @@
 // One get_secret round trip against a running accountd on a path socket,
 // beside the bare socket round trip of a frame of the same size as its floor;
-// and a new client's first answer while other connections sit open and silent.
+// and a new client's first answer while other connections sit open and
+// silent, or while a refused user's crowd of connections trickles bytes.
 #include <benchmark/benchmark.h>
+#include <grp.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
@@ -25,6 +31,14 @@ const std::string NAME = "org.norvalex.os.account.auth.password/Password";
 // accountd with an in-memory store, stopped at exit.
 const test_support::RunningAccountd& daemon() {
   static const test_support::RunningAccountd instance(ACCOUNTD_BIN, std::nullopt);
+  if (!instance.ready()) std::abort();
+  return instance;
+}
+
+// Strangers reach only an abstract name.
+const test_support::RunningAccountd& abstract_daemon() {
+  static const test_support::RunningAccountd instance(ACCOUNTD_BIN, std::nullopt,
+                                                      "unix://@accountd-bench-" + std::to_string(::getpid()));
   if (!instance.ready()) std::abort();
   return instance;
 }
@@ -97,6 +111,90 @@ BENCHMARK(BM_FirstAnswerBesideIdleConnections)
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FirstAnswerBesideIdleConnections)->Arg(520)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+
+// A child running as uid 65534 that keeps `count` connections open, sending
+// each one byte of a frame every 100 ms and making a new one for each the
+// daemon closes, until it is killed; -1 when it cannot run as that user.
+pid_t start_refused_crowd(const std::string& uri, std::int64_t count) {
+  std::array<int, 2> ready{};
+  if (::pipe(ready.data()) != 0) std::abort();
+  const pid_t pid = ::fork();
+  if (pid < 0) std::abort();
+  if (pid == 0) {
+    constexpr uid_t STRANGER = 65534;
+    if (::setgroups(0, nullptr) != 0 || ::setgid(STRANGER) != 0 || ::setuid(STRANGER) != 0) ::_exit(1);
+    const auto address = tavrin_account::make_socket_address(*tavrin_account::parse_endpoint_uri(uri));
+    // Each connection's own bytes so far, so that every one sends a
+    // well-formed frame, slowly.
+    struct Slow {
+      int fd = -1;
+      std::size_t sent = 0;
+    };
+    std::vector<Slow> crowd(static_cast<std::size_t>(count));
+    const std::string frame = std::string("\x10\0\0\0", 4) + std::string(16, '{');
+    for (bool first = true;; first = false) {
+      for (Slow& slow : crowd) {
+        const char byte = frame[slow.sent++ % frame.size()];
+        if (slow.fd >= 0 && ::send(slow.fd, &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT) >= 0) continue;
+        if (slow.fd >= 0) ::close(slow.fd);
+        slow = {.fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0), .sent = 0};
+        if (::connect(slow.fd, address->get(), address->length) != 0) {
+          ::close(slow.fd);
+          slow.fd = -1;
+        }
+      }
+      if (first) (void)!::write(ready[1], "r", 1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+  ::close(ready[1]);
+  char byte = 0;
+  const bool started = ::read(ready[0], &byte, 1) == 1;
+  ::close(ready[0]);
+  if (!started) {
+    ::waitpid(pid, nullptr, 0);
+    return -1;
+  }
+  return pid;
+}
+
+// Connect and one GetSecret by the daemon's own user while a refused user's
+// crowd of `count` connections trickles bytes and reconnects. An answer that
+// does not come within 20 s is an error.
+void BM_FirstAnswerBesideARefusedCrowd(benchmark::State& state) {
+  const std::string& uri = abstract_daemon().uri();
+  const pid_t crowd = state.range(0) == 0 ? 0 : start_refused_crowd(uri, state.range(0));
+  if (crowd < 0) {
+    state.SkipWithError("cannot run a crowd as uid 65534 (needs root)");
+    return;
+  }
+  for (auto _ : state) {
+    auto connection = tavrin_account::connect_to_endpoint(uri);
+    if (!connection) {
+      state.SkipWithError(connection.error().display().c_str());
+      break;
+    }
+    const timeval limit{.tv_sec = 20, .tv_usec = 0};
+    (void)::setsockopt(connection->socket(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    auto secret = tavrin_account::get_secret(*connection, USER, NAME);
+    if (!secret && secret.error() != tavrin_account::Error::no_such_secret()) {
+      state.SkipWithError("no answer within 20 s");
+      break;
+    }
+    benchmark::DoNotOptimize(secret);
+  }
+  if (crowd > 0) {
+    ::kill(crowd, SIGKILL);
+    ::waitpid(crowd, nullptr, 0);
+  }
+}
+BENCHMARK(BM_FirstAnswerBesideARefusedCrowd)
+    ->Arg(0)
+    ->Arg(515)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 
 // The floor: the same frames echoed by a thread over a socket pair, with no
 // JSON, no store and no poll loop.

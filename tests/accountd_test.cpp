@@ -2,13 +2,19 @@
 // persist, many clients are served at once, and broken clients hurt nobody.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
 #include <thread>
 
 #include "fake_daemon.hpp"
@@ -20,12 +26,14 @@
 
 namespace {
 
+using namespace std::chrono_literals;
 using tavrin_account::Error;
 using tavrin_account::Secret;
 using test_support::RunningAccountd;
 
 const common::Uuid USER = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
 const common::Uuid OTHER = *common::parse_uuid("00000000-0000-4000-8000-000000000002");
+constexpr uid_t STRANGER = 65534;
 
 tavrin_account::AccountConnection connect(const RunningAccountd& daemon) {
   auto connection = tavrin_account::connect_to_endpoint(daemon.uri());
@@ -158,10 +166,135 @@ TEST(Accountd, CommandLineIsExplainedAndChecked) {
   EXPECT_NE(bad_uid.err.find("--allow-uid needs a user id, not `nobody`"), std::string::npos) << bad_uid.err;
 }
 
+// The directory as it stands: its own mode and owner, then each entry's
+// name, mode, owner and contents or link target.
+std::string snapshot(const std::string& directory) {
+  std::string out;
+  const auto describe = [&](const std::string& path, const std::string& name) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return;
+    out += name + " " + std::to_string(info.st_mode) + " " + std::to_string(info.st_uid) + " ";
+    if (S_ISREG(info.st_mode)) {
+      std::ifstream in(path, std::ios::binary);
+      std::ostringstream bytes;
+      bytes << in.rdbuf();
+      out += bytes.str();
+    } else if (S_ISLNK(info.st_mode)) {
+      out += std::filesystem::read_symlink(path).string();
+    }
+    out += "\n";
+  };
+  describe(directory, ".");
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) names.push_back(entry.path().filename());
+  std::ranges::sort(names);
+  for (const auto& name : names) describe(directory + "/" + name, name);
+  return out;
+}
+
+// To the test's stranger, as only root may.
+void give_away(const std::string& path) { ASSERT_EQ(::lchown(path.c_str(), STRANGER, STRANGER), 0) << path; }
+
+void write_file(const std::string& path, std::string_view bytes, mode_t mode) {
+  std::ofstream(path, std::ios::binary) << bytes;
+  ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
+}
+
+// The text with {dir}, {store} and {uid} put in.
+std::string fill(std::string text, const std::string& dir, const std::string& store) {
+  for (const auto& [key, value] : {std::pair<std::string, std::string>{"{dir}", dir},
+                                   {"{store}", store},
+                                   {"{uid}", std::to_string(::geteuid())}}) {
+    for (std::size_t at = text.find(key); at != std::string::npos; at = text.find(key))
+      text.replace(at, key.size(), value);
+  }
+  return text;
+}
+
+TEST(Accountd, RefusesAStoreOrSocketThatOthersCouldReadPlantOrReplace) {
+  // A store with a secret in it, to copy into each case's directory.
+  const std::string origin = test_support::make_temp_directory("accountd-origin");
+  {
+    RunningAccountd daemon(ACCOUNTD_BIN, origin + "/secrets.db");
+    ASSERT_TRUE(daemon.ready()) << daemon.log();
+    auto connection = connect(daemon);
+    ASSERT_TRUE(tavrin_account::set_secret(connection, USER, Secret{.name = "n", .data = {1, 2}}).has_value());
+  }
+  using Prepare = std::function<void(const std::string& dir, const std::string& store)>;
+  struct Case {
+    std::string name;
+    bool socket;      // a socket file in the directory, and --memory
+    bool needs_root;  // only root can give files away
+    Prepare prepare;
+    std::string message;
+  };
+  const std::string others = " may be written by group or others (mode ";
+  const std::string given_away = " belongs to uid 65534, not to accountd's uid {uid}";
+  const std::string refusing = "refusing the store {store}: ";
+  const std::vector<Case> cases = {
+      {"sticky world-writable directory, as /tmp", false, false, [](auto& dir, auto&) { ::chmod(dir.c_str(), 01777); },
+       refusing + "its directory {dir}" + others + "1777)"},
+      {"group-writable directory", false, false, [](auto& dir, auto&) { ::chmod(dir.c_str(), 0770); },
+       refusing + "its directory {dir}" + others + "0770)"},
+      {"directory of another user", false, true, [](auto& dir, auto&) { give_away(dir); },
+       refusing + "its directory {dir} belongs to uid 65534, who may change what is in it"},
+      {"store of another user, open to all", false, true,
+       [](auto&, auto& store) { give_away(store), ::chmod(store.c_str(), 0666); }, refusing + "{store}" + given_away},
+      {"store readable by others", false, false, [](auto&, auto& store) { ::chmod(store.c_str(), 0644); },
+       refusing + "{store} may be read or written by group or others (mode 0644)"},
+      {"store is a symbolic link", false, false,
+       [](auto& dir, auto& store) {
+         std::filesystem::rename(store, dir + "/real.db");
+         std::filesystem::create_symlink("real.db", store);
+       },
+       refusing + "{store} is a symbolic link"},
+      {"write-ahead log planted by another user", false, true,
+       [](auto&, auto& store) { write_file(store + "-wal", "planted", 0600), give_away(store + "-wal"); },
+       refusing + "{store}-wal" + given_away},
+      {"write-ahead log is a link to a file of ours", false, false,
+       [](auto& dir, auto& store) {
+         write_file(dir + "/other", "ours", 0600);
+         std::filesystem::create_symlink("other", store + "-wal");
+       },
+       refusing + "{store}-wal is a symbolic link"},
+      {"shared memory file is a FIFO", false, false,
+       [](auto&, auto& store) { ::mkfifo((store + "-shm").c_str(), 0600); },
+       refusing + "{store}-shm is not a regular file"},
+      {"journal readable by the group", false, false,
+       [](auto&, auto& store) { write_file(store + "-journal", "hot", 0640); },
+       refusing + "{store}-journal may be read or written by group or others (mode 0640)"},
+      {"socket in a sticky world-writable directory", true, false,
+       [](auto& dir, auto&) { ::chmod(dir.c_str(), 01777); },
+       "refusing the socket {dir}/accountd.sock: its directory {dir}" + others + "1777)"},
+      {"socket in a directory of another user", true, true, [](auto& dir, auto&) { give_away(dir); },
+       "refusing the socket {dir}/accountd.sock: its directory {dir} belongs to uid 65534, who may change what is in "
+       "it"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.needs_root && ::geteuid() != 0) continue;
+    const std::string dir = test_support::make_temp_directory("accountd-refused");
+    const std::string store = dir + "/secrets.db";
+    std::filesystem::copy_file(origin + "/secrets.db", store);
+    c.prepare(dir, store);
+    const std::string before = snapshot(dir);
+    const auto run = test_support::run_process(
+        ACCOUNTD_BIN,
+        {.args = c.socket
+                     ? std::vector<std::string>{"--endpoint", "unix://" + dir + "/accountd.sock", "--memory"}
+                     : std::vector<std::string>{"--endpoint", "unix://@accountd-refused-" + std::to_string(::getpid()),
+                                                "--store", store}});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.err, "accountd: " + fill(c.message, dir, store) + "\n");
+    EXPECT_TRUE(snapshot(dir) == before) << "the directory changed";
+    std::filesystem::remove_all(dir);
+  }
+  std::filesystem::remove_all(origin);
+}
+
 // Two GetSecret requests on one connection from a child running as uid
 // 65534: what each gave, or why the child could not run.
 std::string two_requests_as_stranger(const std::string& uri) {
-  constexpr uid_t STRANGER = 65534;
   return test_support::two_requests_as(STRANGER, uri, USER);
 }
 
@@ -173,7 +306,8 @@ TEST(Accountd, ServesOtherUsersOnlyWhenAllowed) {
   ASSERT_TRUE(guarded.ready()) << guarded.log();
   const std::string refused = two_requests_as_stranger(guarded.uri());
   if (refused.starts_with("cannot run as")) GTEST_SKIP() << refused;
-  EXPECT_EQ(refused, "permission denied;permission denied;");
+  // Answered once, then closed.
+  EXPECT_TRUE(refused.starts_with("permission denied;communication error: ")) << refused;
   EXPECT_EQ(guarded.stop(SIGTERM), 0);
   EXPECT_NE(guarded.log().find("uid=65534 refused: uid not allowed -> PermissionDenied"), std::string::npos)
       << guarded.log();
@@ -198,6 +332,174 @@ TEST(Accountd, ListensOnAbstractNamesAndRefusesToStealALiveSocket) {
   EXPECT_NE(second.err.find("another daemon is listening"), std::string::npos) << second.err;
   auto still = connect(first);
   EXPECT_EQ(tavrin_account::get_secret(still, USER, "x").error(), Error::no_such_secret());
+}
+
+// A connection made straight with the kernel, as a client that does not
+// speak the protocol makes it; invalid when it cannot be made.
+common::UniqueFd raw_connect(const std::string& uri) {
+  const auto address = tavrin_account::make_socket_address(*tavrin_account::parse_endpoint_uri(uri));
+  common::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!address || !fd.valid() || ::connect(fd.get(), address->get(), address->length) != 0) return {};
+  return fd;
+}
+
+void report(int fd, const std::string& text) { (void)!::write(fd, text.data(), text.size()); }
+
+// A reply that does not come within five seconds is a failure, not a hang.
+void answer_within_seconds(const tavrin_account::AccountConnection& connection) {
+  const timeval limit{.tv_sec = 5, .tv_usec = 0};
+  ASSERT_EQ(::setsockopt(connection.socket(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit), 0);
+}
+
+bool log_shows(RunningAccountd& daemon, std::string_view text) {
+  for (int i = 0; i < 500 && daemon.log().find(text) == std::string::npos; ++i) std::this_thread::sleep_for(10ms);
+  return daemon.log().find(text) != std::string::npos;
+}
+
+std::size_t lines_of(std::string_view log) { return static_cast<std::size_t>(std::ranges::count(log, '\n')); }
+
+TEST(Accountd, ARefusedCrowdHoldsNothingAndTheOwnerIsAnsweredAtOnce) {
+  constexpr std::size_t CROWD = 515;
+  RunningAccountd daemon(ACCOUNTD_BIN, std::nullopt, "unix://@accountd-crowd-" + std::to_string(::getpid()));
+  ASSERT_TRUE(daemon.ready()) << daemon.log();
+  // Each connection gets one more byte of a frame every 100 ms, too slowly
+  // to finish it within the second a refused client is given.
+  test_support::ChildAsUser crowd(STRANGER, [&](int fd) {
+    std::vector<common::UniqueFd> open;
+    for (std::size_t i = 0; i < CROWD; ++i) {
+      if (auto connection = raw_connect(daemon.uri()); connection.valid()) open.push_back(std::move(connection));
+    }
+    report(fd, "connected " + std::to_string(open.size()) + "\n");
+    const std::string slow_frame = frame(std::string(16, '{'));
+    const auto start = std::chrono::steady_clock::now();
+    std::size_t closed = 0;
+    for (std::size_t step = 0; closed < open.size() && step < 50; ++step) {
+      for (auto& connection : open) {
+        const char byte = slow_frame[std::min(step, slow_frame.size() - 1)];
+        if (connection.valid() && ::send(connection.get(), &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT) < 0) {
+          connection.reset();
+          ++closed;
+        }
+      }
+      std::this_thread::sleep_for(100ms);
+    }
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    report(fd, "closed " + std::to_string(closed) + " within " + std::to_string(took.count() / 1000 + 1) + " s\n");
+  });
+  const std::string connected = crowd.read_until("\n");
+  if (connected.starts_with("cannot run as")) GTEST_SKIP() << connected;
+  ASSERT_EQ(connected, "connected 515\n");
+  auto owner = connect(daemon);
+  answer_within_seconds(owner);
+  EXPECT_EQ(tavrin_account::get_secret(owner, USER, "x").error(), Error::no_such_secret());
+  const std::string closed = crowd.finish().substr(connected.size());
+  EXPECT_TRUE(closed == "closed 515 within 1 s\n" || closed == "closed 515 within 2 s\n") << closed;
+}
+
+// utime and stime of /proc/PID/stat, in seconds.
+double cpu_seconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::ostringstream text;
+  text << in.rdbuf();
+  const std::string stat = text.str();
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::vector<std::string> words(13);
+  for (auto& word : words) fields >> word;
+  return static_cast<double>(std::stoll(words[11]) + std::stoll(words[12])) /
+         static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+TEST(Accountd, OutOfDescriptorsItWaitsQuietlyAndServesAgainOnceSomeAreFree) {
+  RunningAccountd daemon(ACCOUNTD_BIN, std::nullopt);
+  ASSERT_TRUE(daemon.ready()) << daemon.log();
+  const rlimit low{.rlim_cur = 16, .rlim_max = 16};
+  ASSERT_EQ(::prlimit(daemon.pid(), RLIMIT_NOFILE, &low, nullptr), 0);
+  std::vector<tavrin_account::AccountConnection> held;
+  for (int i = 0; i < 40; ++i) held.push_back(connect(daemon));
+  ASSERT_TRUE(log_shows(daemon, "accept failed: Too many open files")) << daemon.log();
+  const double cpu = cpu_seconds(daemon.pid());
+  const std::size_t lines = lines_of(daemon.log());
+  std::this_thread::sleep_for(2s);
+  EXPECT_LT(cpu_seconds(daemon.pid()) - cpu, 0.2);
+  EXPECT_LE(lines_of(daemon.log()) - lines, 3U) << daemon.log();
+  held.clear();
+  auto fresh = connect(daemon);
+  answer_within_seconds(fresh);
+  EXPECT_EQ(tavrin_account::get_secret(fresh, USER, "x").error(), Error::no_such_secret()) << daemon.log();
+  EXPECT_NE(daemon.log().find("accepting again"), std::string::npos) << daemon.log();
+}
+
+TEST(Accountd, FloodsOfRefusedOrMalformedFramesLeaveABoundedLog) {
+  constexpr std::size_t FRAMES = 20'000;
+  RunningAccountd daemon(ACCOUNTD_BIN, std::nullopt, "unix://@accountd-flood-" + std::to_string(::getpid()));
+  ASSERT_TRUE(daemon.ready()) << daemon.log();
+  struct Flood {
+    std::string name;
+    uid_t uid;
+    std::size_t connections;
+    std::size_t replies;  // one per connection when refused, else one per frame
+  };
+  const std::vector<Flood> floods = {
+      {"a refused uid on one connection", STRANGER, 1, 1},
+      {"a refused uid on 2000 connections", STRANGER, 2000, 2000},
+      {"the owner's malformed frames", ::geteuid(), 1, FRAMES},
+  };
+  for (const auto& flood : floods) {
+    SCOPED_TRACE(flood.name);
+    const std::size_t lines = lines_of(daemon.log());
+    const auto start = std::chrono::steady_clock::now();
+    test_support::ChildAsUser child(flood.uid, [&](int fd) {
+      std::size_t replies = 0;
+      const std::string empty_frames(4 * FRAMES / flood.connections, '\0');
+      for (std::size_t i = 0; i < flood.connections; ++i) {
+        const common::UniqueFd connection = raw_connect(daemon.uri());
+        (void)::send(connection.get(), empty_frames.data(), empty_frames.size(), MSG_NOSIGNAL);
+        // Replies are counted until the daemon hangs up or all have come.
+        std::string got;
+        std::array<char, 65536> chunk{};
+        std::size_t here = 0;
+        while (here < empty_frames.size() / 4) {
+          const ssize_t n = ::recv(connection.get(), chunk.data(), chunk.size(), 0);
+          if (n <= 0) break;
+          got.append(chunk.data(), static_cast<std::size_t>(n));
+          while (got.size() >= 4 && got.size() >= 4 + tavrin_account::decode_frame_length(
+                                                          reinterpret_cast<const std::uint8_t*>(got.data()))) {
+            got.erase(0, 4 + tavrin_account::decode_frame_length(reinterpret_cast<const std::uint8_t*>(got.data())));
+            ++here;
+          }
+        }
+        replies += here;
+      }
+      report(fd, std::to_string(replies) + " replies");
+    });
+    const std::string replies = child.finish();
+    if (replies.starts_with("cannot run as")) GTEST_SKIP() << replies;
+    EXPECT_EQ(replies, std::to_string(flood.replies) + " replies");
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+    // What was left out is summed up once its second is over: the lines
+    // written and the numbers left out come to every frame answered.
+    const std::string peer = "pid=" + std::to_string(child.pid()) + " uid=" + std::to_string(flood.uid) + " ";
+    const std::string summary = " more from pid " + std::to_string(child.pid()) + " uid " + std::to_string(flood.uid);
+    const auto accounted = [&] {
+      std::size_t count = 0;
+      std::istringstream log(daemon.log());
+      for (std::string line; std::getline(log, line);) {
+        if (line.find(peer) != std::string::npos) ++count;
+        if (line.ends_with(summary)) count += std::stoul(line.substr(line.find(' ', 10)));
+      }
+      return count;
+    };
+    for (int i = 0; i < 500 && accounted() < flood.replies; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(accounted(), flood.replies) << daemon.log();
+    EXPECT_EQ(flood.replies > 1, daemon.log().find(summary + "\n") != std::string::npos);
+    // At most five lines and a summary a second.
+    EXPECT_LE(lines_of(daemon.log()) - lines, 6 * static_cast<std::size_t>(seconds.count() + 2)) << daemon.log();
+  }
+  // Served requests are logged one by one all the same.
+  auto connection = connect(daemon);
+  ASSERT_TRUE(tavrin_account::set_secret(connection, USER, Secret{.name = "after the flood"}).has_value());
+  EXPECT_TRUE(
+      log_shows(daemon, R"("SetSecret" user=2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10 name="after the flood" -> ok)"));
 }
 
 }  // namespace

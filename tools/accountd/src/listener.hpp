@@ -12,6 +12,9 @@ namespace accountd {
 class Listener {
  public:
   [[nodiscard]] static std::expected<Listener, std::string> open(const tavrin_account::EndpointAddress& endpoint);
+  // A socket made by someone else, a service manager for one: its file, if
+  // any, is theirs to remove.
+  [[nodiscard]] static Listener adopt(common::UniqueFd fd) { return {std::move(fd), std::string()}; }
 
   Listener(Listener&& other) noexcept;
   Listener& operator=(Listener&&) = delete;

@@ -11,7 +11,9 @@
 #include "common/quote.hpp"
 #include "listener.hpp"
 #include "options.hpp"
+#include "private_files.hpp"
 #include "server.hpp"
+#include "service_manager.hpp"
 
 namespace {
 
@@ -54,14 +56,28 @@ int main(int argc, char** argv) {
 
   auto endpoint = tavrin_account::parse_endpoint_uri(options->endpoint);
   if (!endpoint) return fail("endpoint " + options->endpoint + ": " + endpoint.error().display());
+  auto passed = accountd::passed_listener(*endpoint);
+  if (!passed) return fail(passed.error());
+  // Everything that could let someone else plant or read a file is checked
+  // before anything is opened or created.
+  const uid_t self = ::geteuid();
+  if (!*passed && endpoint->kind == tavrin_account::EndpointAddress::Kind::Pathname) {
+    if (auto safe = accountd::check_socket_directory(endpoint->bytes, self); !safe) return fail(safe.error());
+  }
   const auto& store_path = options->store_path;
+  if (store_path) {
+    if (auto safe = accountd::check_store_files(*store_path, self); !safe) return fail(safe.error());
+  }
   auto store = store_path ? accountd::SecretStore::open(*store_path) : accountd::SecretStore::open_in_memory();
   if (!store) return fail(store.error());
-  auto listener = accountd::Listener::open(*endpoint);
+  std::expected<accountd::Listener, std::string> listener =
+      *passed ? accountd::Listener::adopt(std::move(**passed)) : accountd::Listener::open(*endpoint);
   if (!listener) return fail(listener.error());
 
-  log_line("listening on " + options->endpoint);
+  log_line("listening on " + options->endpoint + (*passed ? " (socket passed by the service manager)" : ""));
+  accountd::notify_service_manager("READY=1");
   accountd::serve(*listener, stop_fd.get(), *store, log_line, {.allowed_uids = options->allowed_uids});
+  accountd::notify_service_manager("STOPPING=1");
   log_line("stopped");
   return 0;
 }

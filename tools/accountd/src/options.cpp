@@ -29,13 +29,14 @@ std::string usage() {
          "  --allow-uid UID also serve clients running as the user id UID (may be\n"
          "                  repeated). Without it only root and the daemon's own\n"
          "                  user are served; any other client gets PermissionDenied\n"
-         "                  for every request, and each refusal is logged\n"
+         "                  for its first request and is closed\n"
          "  --help          show this text and exit\n"
          "\n"
          "Once the socket accepts connections, the line \"accountd: listening on URI\"\n"
          "is written to standard error. Each request is logged there on one line\n"
          "(peer pid and uid, method, user, secret name, outcome); secret data never\n"
-         "is. A connection that sends nothing for " +
+         "is. Refusals and unreadable requests are logged at most five a second per\n"
+         "peer, and what is left out is counted. A connection that sends nothing for " +
          std::to_string(std::chrono::duration_cast<std::chrono::seconds>(IDLE_TIMEOUT).count()) +
          " seconds is closed. SIGTERM or\n"
          "SIGINT: the request in hand is finished and the daemon exits with status 0.\n"

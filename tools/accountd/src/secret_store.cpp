@@ -60,14 +60,18 @@ std::expected<SecretStore, std::string> SecretStore::open_in_memory() { return o
 std::expected<SecretStore, std::string> SecretStore::open_with(const std::string& path, bool durable) {
   SecretStore store;
   sqlite3* raw = nullptr;
+  // The store was checked not to be a symbolic link; a link put in its
+  // place since is refused too.
   const int opened =
-      sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+      sqlite3_open_v2(path.c_str(), &raw,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr);
   store.db_.reset(raw);
   if (opened != SQLITE_OK) return std::unexpected(failure(raw, "cannot open the store " + path));
   sqlite3_busy_timeout(raw, 5000);
   // WAL with full sync: a commit is on disk before it returns, and a torn
-  // write is rolled back on the next open.
-  const char* setup = durable ? "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;" : "";
+  // write is rolled back on the next open. Temporary tables stay in memory,
+  // so the store needs no writable temporary directory.
+  const char* setup = durable ? "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA temp_store=MEMORY;" : "";
   for (const char* sql : {setup, SCHEMA}) {
     if (sqlite3_exec(raw, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
       return std::unexpected(failure(raw, "cannot prepare the store " + path));

@@ -14,6 +14,8 @@
 
 #include "common/peer_credentials.hpp"
 #include "daemon_protocol.hpp"
+#include "log_limiter.hpp"
+#include "refused_clients.hpp"
 #include "request_handler.hpp"
 #include "tavrin_account/connection.hpp"
 
@@ -26,13 +28,20 @@ using tavrin_account::MAX_MESSAGE_LENGTH;
 constexpr std::size_t READ_CHUNK = 65536;
 // Beyond this many clients new connections wait in the listen queue.
 constexpr std::size_t MAX_CLIENTS = 512;
+// Taken from the listen queue in one go, so that a flood of connections
+// cannot keep the clients already there waiting.
+constexpr std::size_t ACCEPTS_PER_ROUND = 256;
+// After accept fails for want of descriptors or memory, the listening socket
+// is left alone this long, or until a client leaves: it would only be
+// readable again at once, and the loop would spin.
+constexpr std::chrono::milliseconds ACCEPT_PAUSE{100};
+constexpr std::chrono::milliseconds ACCEPT_FAILURE_REPORT{1000};
 
 using Clock = std::chrono::steady_clock;
 
 struct Client {
   common::UniqueFd fd;
   std::string peer;               // "pid=N uid=N"
-  bool allowed = false;           // its user may read and write secrets
   Clock::time_point last_heard;   // connected, or last received a byte
   std::vector<std::uint8_t> in;   // received bytes not yet answered
   std::vector<std::uint8_t> out;  // reply bytes not yet sent
@@ -48,10 +57,14 @@ std::string peer_text(const std::expected<ucred, common::IoError>& credentials) 
 class Server {
  public:
   Server(SecretStore& store, const std::function<void(std::string_view)>& log, const ServeSettings& settings)
-      : store_(store), log_(log), idle_timeout_(settings.idle_timeout), allowed_uids_(settings.allowed_uids) {
+      : store_(store),
+        log_(log),
+        limited_log_(log),
+        refused_(limited_log_),
+        idle_timeout_(settings.idle_timeout),
+        allowed_uids_(settings.allowed_uids) {
     allowed_uids_.push_back(0);
     allowed_uids_.push_back(::geteuid());
-    write_refusal();
   }
 
   // Whoever cannot be identified is not trusted.
@@ -60,23 +73,50 @@ class Server {
   }
 
   void accept_all(int listener) {
-    while (clients_.size() < MAX_CLIENTS) {
-      const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (fd < 0) {
+    for (std::size_t round = 0; round < ACCEPTS_PER_ROUND && clients_.size() < MAX_CLIENTS; ++round) {
+      common::UniqueFd fd(::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+      const auto now = Clock::now();
+      if (!fd.valid()) {
         if (errno == EINTR || errno == ECONNABORTED) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
-          log_("accept failed: " + common::IoError::last_os_error().display());
-        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) accept_failed(now);
         return;
       }
+      accept_recovered();
+      const auto credentials = common::peer_credentials(fd.get());
+      if (!allowed(credentials)) {
+        refused_.add(std::move(fd), peer_text(credentials), now);
+        continue;
+      }
       Client& client = clients_.emplace_back();
-      client.fd.reset(fd);
-      const auto credentials = common::peer_credentials(fd);
+      client.fd = std::move(fd);
       client.peer = peer_text(credentials);
-      client.allowed = allowed(credentials);
-      client.last_heard = Clock::now();
+      client.last_heard = now;
       client.in.reserve(tavrin_account::INITIAL_BUFFER_CAPACITY);
     }
+  }
+
+  // Out of descriptors (EMFILE, ENFILE) or memory the connection stays in
+  // the listen queue, and the listening socket stays readable: it is left
+  // alone for a while instead of being asked again at once. One line a
+  // second at most says so.
+  void accept_failed(Clock::time_point now) {
+    const std::string reason = common::IoError::last_os_error().display();
+    accept_paused_until_ = now + ACCEPT_PAUSE;
+    ++accept_failures_;
+    if (accept_failure_reported_ && now - *accept_failure_reported_ < ACCEPT_FAILURE_REPORT) return;
+    log_("accept failed: " + reason +
+         (accept_failures_ > 1 ? " (" + std::to_string(accept_failures_) + " times)" : "") + "; trying again in " +
+         std::to_string(ACCEPT_PAUSE.count()) + " ms");
+    accept_failure_reported_ = now;
+    accept_failures_ = 0;
+  }
+
+  void accept_recovered() {
+    if (!accept_failure_reported_) return;
+    if (accept_failures_ != 0) log_("accept failed " + std::to_string(accept_failures_) + " more times");
+    log_("accepting again");
+    accept_failure_reported_.reset();
+    accept_failures_ = 0;
   }
 
   // Sends what it can without waiting; true when nothing is left.
@@ -107,7 +147,7 @@ class Server {
       }
       if (client.in.size() < FRAME_PREFIX_LENGTH + length) return;
       const std::span<const std::uint8_t> body(client.in.data() + FRAME_PREFIX_LENGTH, length);
-      const std::vector<std::uint8_t>& reply = client.allowed ? answer(client, body) : refuse(client);
+      const std::vector<std::uint8_t>& reply = answer(client, body);
       client.out.resize(FRAME_PREFIX_LENGTH);
       tavrin_account::encode_frame_length(static_cast<std::uint32_t>(reply.size()), client.out.data());
       client.out.insert(client.out.end(), reply.begin(), reply.end());
@@ -116,18 +156,18 @@ class Server {
     }
   }
 
+  // A request that could not be read is rationed like refused traffic;
+  // every other request is logged.
   const std::vector<std::uint8_t>& answer(const Client& client, std::span<const std::uint8_t> body) {
     const RequestSummary summary = handle_request(body, store_, reply_);
-    log_(client.peer + " " + summary.method + " user=" + summary.user + " name=" + summary.name + " -> " +
-         summary.outcome);
+    const std::string line = client.peer + " " + summary.method + " user=" + summary.user + " name=" + summary.name +
+                             " -> " + summary.outcome;
+    if (summary.outcome == tavrin_account::error_kind_name(tavrin_account::Error::Kind::InvalidParams)) {
+      limited_log_.log(client.peer, line, Clock::now());
+    } else {
+      log_(line);
+    }
     return reply_;
-  }
-
-  // The request is not even decoded: nothing of it reaches the store or the
-  // log.
-  const std::vector<std::uint8_t>& refuse(const Client& client) {
-    log_(client.peer + " refused: uid not allowed -> PermissionDenied");
-    return refusal_;
   }
 
   void receive(Client& client) {
@@ -147,7 +187,7 @@ class Server {
   }
 
   void drop(Client& client, std::string_view why) {
-    log_(client.peer + " dropped: " + std::string(why));
+    limited_log_.log(client.peer, client.peer + " dropped: " + std::string(why), Clock::now());
     client.closed = true;
   }
 
@@ -157,18 +197,22 @@ class Server {
     while (true) {
       polled.clear();
       order.clear();
+      const bool accepting = clients_.size() < MAX_CLIENTS && Clock::now() >= accept_paused_until_;
       polled.push_back({stop_fd, POLLIN, 0});
-      polled.push_back({listener, static_cast<short>(clients_.size() < MAX_CLIENTS ? POLLIN : 0), 0});
+      polled.push_back({listener, static_cast<short>(accepting ? POLLIN : 0), 0});
       for (Client& client : clients_) {
         polled.push_back({client.fd.get(), static_cast<short>(client.out.empty() ? POLLIN : POLLOUT), 0});
         order.push_back(&client);
       }
+      const std::size_t first_refused = polled.size();
+      refused_.poll_entries(polled);
       if (::poll(polled.data(), polled.size(), poll_timeout()) < 0) {
         if (errno == EINTR) continue;
         log_("poll failed: " + common::IoError::last_os_error().display());
         return;
       }
       if (polled[0].revents != 0) return;
+      std::size_t gone = refused_.serve(std::span(polled).subspan(first_refused), Clock::now());
       if (polled[1].revents != 0) accept_all(listener);
       for (std::size_t i = 0; i < order.size(); ++i) {
         Client& client = *order[i];
@@ -184,18 +228,29 @@ class Server {
           receive(client);
         }
       }
+      const auto now = Clock::now();
       close_idle();
-      clients_.remove_if([](const Client& client) { return client.closed; });
+      gone += refused_.close_expired(now);
+      gone += clients_.remove_if([](const Client& client) { return client.closed; });
+      limited_log_.flush(now);
+      // A client that left gave back a descriptor: worth trying at once.
+      if (gone != 0) accept_paused_until_ = {};
     }
   }
 
-  // Until the next client falls silent for too long; -1 (no limit) when
-  // there is no client.
+  // Until the next deadline: a client falling silent for too long, a refused
+  // client's grace running out, the listening socket's pause ending, or
+  // rationed log lines to sum up; -1 (no limit) when there is none.
   [[nodiscard]] int poll_timeout() const {
-    if (clients_.empty()) return -1;
     Clock::time_point earliest = Clock::time_point::max();
-    for (const Client& client : clients_) earliest = std::min(earliest, client.last_heard);
-    const auto left = earliest + idle_timeout_ - Clock::now();
+    for (const Client& client : clients_) earliest = std::min(earliest, client.last_heard + idle_timeout_);
+    for (const auto deadline : {refused_.next_deadline(), limited_log_.next_flush()}) {
+      if (deadline) earliest = std::min(earliest, *deadline);
+    }
+    const auto now = Clock::now();
+    if (accept_paused_until_ > now) earliest = std::min(earliest, accept_paused_until_);
+    if (earliest == Clock::time_point::max()) return -1;
+    const auto left = earliest - now;
     if (left <= Clock::duration::zero()) return 0;
     // Rounded up, so the poll does not wake just before the deadline.
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
@@ -216,21 +271,21 @@ class Server {
       if (!client.closed) (void)flush(client);
     }
     clients_.clear();
+    limited_log_.flush(std::nullopt);
   }
 
  private:
-  void write_refusal() {
-    const auto written = write_response(refusal_, false, error_to_json(tavrin_account::Error::permission_denied()));
-    if (!written) std::abort();  // a fixed reply of a few bytes
-  }
-
   SecretStore& store_;
   const std::function<void(std::string_view)>& log_;
+  LogLimiter limited_log_;
+  RefusedClients refused_;
   std::chrono::milliseconds idle_timeout_;
   std::vector<uid_t> allowed_uids_;
   std::list<Client> clients_;
   std::vector<std::uint8_t> reply_;
-  std::vector<std::uint8_t> refusal_;  // the same for every refused request
+  Clock::time_point accept_paused_until_{};
+  std::optional<Clock::time_point> accept_failure_reported_;
+  std::uint64_t accept_failures_ = 0;  // since the last line about them
 };
 
 }  // namespace

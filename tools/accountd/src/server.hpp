@@ -26,8 +26,10 @@ struct ServeSettings {
 // becomes readable (a signalfd for SIGTERM and SIGINT). A client that is slow
 // or half way through a frame waits on its own until it has been silent for
 // the idle timeout; a broken one is dropped. A client of a user not allowed
-// gets PermissionDenied for every request. `log` receives one line per
-// request and per dropped client.
+// gets PermissionDenied for its first request and is closed, within a second
+// of connecting either way, and never takes a served client's slot. `log`
+// receives one line per request served; lines about refused clients,
+// unreadable requests and dropped clients are rationed per peer and second.
 void serve(const Listener& listener, int stop_fd, SecretStore& store, const std::function<void(std::string_view)>& log,
            const ServeSettings& settings = {});
 

@@ -67,23 +67,27 @@ class ServerThread {
   std::thread thread_;
 };
 
-TEST(Server, ServesRootItselfAndAllowedUidsAndRefusesEveryRequestOfOthers) {
+// A refused client's first request is answered and its connection closed,
+// so its second request finds nobody.
+constexpr std::string_view REFUSED = "permission denied;communication error: ";
+
+TEST(Server, ServesRootItselfAndAllowedUidsAndRefusesOthersOnce) {
   struct Case {
     std::vector<uid_t> allowed;
     uid_t client;
-    std::string outcome;
+    std::string_view outcome;  // how it begins
   };
   const std::vector<Case> cases = {
       {{}, ::geteuid(), "no such secret;no such secret;"},
-      {{}, STRANGER, "permission denied;permission denied;"},
+      {{}, STRANGER, REFUSED},
       {{1000, STRANGER}, STRANGER, "no such secret;no such secret;"},
   };
   for (const auto& c : cases) {
     ServerThread server({.allowed_uids = c.allowed});
     const std::string outcome = test_support::two_requests_as(c.client, server.uri(), USER);
     if (outcome.starts_with("cannot run as")) GTEST_SKIP() << outcome;
-    EXPECT_EQ(outcome, c.outcome) << c.client;
-    const bool refused = c.outcome.starts_with("permission");
+    EXPECT_TRUE(outcome.starts_with(c.outcome)) << c.client << ": " << outcome;
+    const bool refused = c.outcome == REFUSED;
     const std::string line = "uid=" + std::to_string(c.client) + " refused: uid not allowed -> PermissionDenied";
     EXPECT_EQ(server.log().find(line) != std::string::npos, refused) << server.log();
     EXPECT_EQ(server.log().find("\"GetSecret\"") != std::string::npos, !refused) << server.log();

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <expected>
+#include <string>
+
+namespace accountd {
+
+// Whoever may write a directory may plant, swap or remove what is in it: the
+// store's directory may hold the journal and write-ahead log that SQLite
+// replays on open, and a socket's directory decides who may put a socket of
+// their own in its place. Both must be changeable only by root and `owner`.
+// Each refusal is one line naming the path and the reason; nothing is
+// created or changed either way.
+[[nodiscard]] std::expected<void, std::string> check_socket_directory(const std::string& socket_path, uid_t owner);
+
+// The store, and any journal, write-ahead log or shared-memory file of it
+// already there, must be a regular file of `owner` that neither group nor
+// others may read or write, in a directory as check_socket_directory asks.
+[[nodiscard]] std::expected<void, std::string> check_store_files(const std::string& store_path, uid_t owner);
+
+}  // namespace accountd
