@@ -52,6 +52,21 @@ bool recomputation_matches(const StoredHashBound& bound, const PhcString& stored
   return computed.equals(*stored.hash);
 }
 
+// The hash this program makes, of `password` with `salt`.
+Argon2Job job_with_our_settings(std::span<const std::uint8_t> password, std::span<const std::uint8_t> salt) {
+  return Argon2Job{
+      .variant = Argon2Variant::Argon2id,
+      .version = ARGON2_VERSION_19,
+      .memory_kib = HASH_MEMORY_KIB,
+      .passes = HASH_PASSES,
+      .lanes = HASH_LANES,
+      .password = password,
+      .salt = salt,
+      .secret = {},
+      .associated_data = {},
+  };
+}
+
 }  // namespace
 
 std::string PasswordHashError::debug() const { return "PasswordHash(" + common::quoted(text) + ")"; }
@@ -64,17 +79,7 @@ std::expected<std::string, common::AnyError> make_password_hash_using(RandomFill
                                                                       std::span<const std::uint8_t> password) {
   std::array<std::uint8_t, HASH_SALT_BYTES> salt{};
   if (!fill(salt)) return std::unexpected(PasswordHashError{"rng failure"});
-  const Argon2Job job{
-      .variant = Argon2Variant::Argon2id,
-      .version = ARGON2_VERSION_19,
-      .memory_kib = HASH_MEMORY_KIB,
-      .passes = HASH_PASSES,
-      .lanes = HASH_LANES,
-      .password = password,
-      .salt = salt,
-      .secret = {},
-      .associated_data = {},
-  };
+  const Argon2Job job = job_with_our_settings(password, salt);
   std::vector<std::uint8_t> output(HASH_OUTPUT_BYTES);
   if (auto computed = compute_argon2(job, output); !computed) {
     return std::unexpected(PasswordHashError{std::move(computed.error().text)});
@@ -94,17 +99,7 @@ void hash_and_discard(std::span<const std::uint8_t> password) {
   // Nothing is stored or compared, so any salt does, and a fixed one spares
   // the random source that a check against a stored hash does not use.
   static constexpr std::array<std::uint8_t, HASH_SALT_BYTES> SALT{};
-  const Argon2Job job{
-      .variant = Argon2Variant::Argon2id,
-      .version = ARGON2_VERSION_19,
-      .memory_kib = HASH_MEMORY_KIB,
-      .passes = HASH_PASSES,
-      .lanes = HASH_LANES,
-      .password = password,
-      .salt = SALT,
-      .secret = {},
-      .associated_data = {},
-  };
+  const Argon2Job job = job_with_our_settings(password, SALT);
   // The output depends on the password: it is wiped like one.
   common::SecretBytes output(HASH_OUTPUT_BYTES);
   (void)compute_argon2(job, output.bytes());

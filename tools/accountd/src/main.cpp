@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,11 +71,13 @@ int main(int argc, char** argv) {
   }
   auto store = store_path ? accountd::SecretStore::open(*store_path) : accountd::SecretStore::open_in_memory();
   if (!store) return fail(store.error());
+  std::optional<common::UniqueFd>& from_manager = *passed;
+  const bool activated = from_manager.has_value();
   std::expected<accountd::Listener, std::string> listener =
-      *passed ? accountd::Listener::adopt(std::move(**passed)) : accountd::Listener::open(*endpoint);
+      activated ? accountd::Listener::adopt(std::move(*from_manager)) : accountd::Listener::open(*endpoint);
   if (!listener) return fail(listener.error());
 
-  log_line("listening on " + options->endpoint + (*passed ? " (socket passed by the service manager)" : ""));
+  log_line("listening on " + options->endpoint + (activated ? " (socket passed by the service manager)" : ""));
   accountd::notify_service_manager("READY=1");
   accountd::serve(*listener, stop_fd.get(), *store, log_line, {.allowed_uids = options->allowed_uids});
   accountd::notify_service_manager("STOPPING=1");
