@@ -8,20 +8,21 @@
 #include <cstddef>
 #include <cstdlib>
 
+#include "common/signal_sets.hpp"
+
 namespace prompt::detail {
 namespace {
 
-// Signals whose default action ends or stops the process and that may come
-// from outside at any moment: the terminal is put back, the default action
-// takes effect, and a process that lives on hides the input again. Job
-// control stops with any of the three (a person at a shell, or another
-// process with kill), not only with ^Z.
-constexpr std::array ENDING_SIGNALS{SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM,
-                                    SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,   SIGSYS,  SIGPIPE, SIGPWR,  SIGSTKFLT};
-constexpr std::array STOPPING_SIGNALS{SIGTSTP, SIGTTIN, SIGTTOU};
-// Signals of a fault, and abort(): the process cannot go on, so the terminal
-// is put back and the signal is raised again with its default action.
-constexpr std::array FAULT_SIGNALS{SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
+// A signal whose default action ends or stops the process may come from
+// outside at any moment: the terminal is put back, the default action takes
+// effect, and a process that lives on hides the input again. Job control
+// stops with any of the three stopping signals (a person at a shell, or
+// another process with kill), not only with ^Z. A fault, or abort(), means the
+// process cannot go on: the terminal is put back and the signal is raised
+// again with its default action.
+using common::ENDING_SIGNALS;
+using common::FAULT_SIGNALS;
+using common::STOPPING_SIGNALS;
 
 template <class Each>
 void for_each_signal(const Each& each) {
