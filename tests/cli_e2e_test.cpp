@@ -352,27 +352,4 @@ TEST(CliTerminal, AnEntryThatIsNotUtf8EndsTheRunBeforeTheDaemonIsContacted) {
   }
 }
 
-TEST(CliTerminal, RedirectedStandardInputIsLeftAloneAndTheEntriesComeFromTheTerminal) {
-  RunningAccountd daemon(ACCOUNTD_BIN, std::nullopt);
-  ASSERT_TRUE(daemon.ready()) << daemon.log();
-  const auto user = user_number(1);
-  const std::string piped = "piped old\npiped new\npiped new\n";
-
-  PtySession update("/bin/sh", command_then_rest_of_input("Update", user, daemon.uri(), piped));
-  answer_all(update, update_answers("", {"from the terminal", "from the terminal"}));
-  const auto updated = update.wait_exit();
-  EXPECT_EQ(updated.exit_status, 0);
-  EXPECT_EQ(visible(update.transcript()), visible(OLD_DONE + asked("New Password") + asked("Confirm password") +
-                                                  cleared(2) + summary("New Password")));
-  EXPECT_EQ(update.standard_output(), piped);
-
-  PtySession authenticate("/bin/sh", command_then_rest_of_input("Authenticate", user, daemon.uri(), piped));
-  answer_all(authenticate, {{"Password", "from the terminal\n"}});
-  const auto authenticated = authenticate.wait_exit();
-  EXPECT_EQ(authenticated.exit_status, 0);
-  EXPECT_EQ(visible(authenticate.transcript()), visible(PASSWORD_DONE));
-  EXPECT_EQ(authenticate.standard_output(), piped);
-  EXPECT_TRUE(authenticate.echo_enabled());
-}
-
 }  // namespace

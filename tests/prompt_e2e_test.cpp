@@ -28,24 +28,6 @@ std::string hex(std::string_view text) { return test_support::to_hex(test_suppor
 
 std::string ok(std::string_view entry) { return "ok " + hex(entry) + "\n"; }
 
-std::string temporary_path() {
-  std::string path = testing::TempDir() + "prompt_e2e_XXXXXX";
-  const int fd = ::mkstemp(path.data());
-  if (fd < 0) std::abort();
-  ::close(fd);
-  return path;
-}
-
-std::string contents_of(const std::string& path) {
-  std::string bytes;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return "(cannot open " + path + ")";
-  char buffer[256];
-  for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) bytes.append(buffer, static_cast<std::size_t>(got));
-  ::close(fd);
-  return bytes;
-}
-
 TEST(PromptDialogue, WritesExactlyTheExpectedBytesAndReturnsTheEntry) {
   const std::vector<std::string> confirmed = {"--prompt",  "New Password",     "--allow-empty",
                                               "--confirm", "Confirm password", "Passwords mismatching"};
@@ -151,24 +133,6 @@ TEST(PromptDialogue, ALineThatIsNotUtf8FailsWithEchoRestored) {
             "error IO(Error { kind: InvalidData, message: \"stream did not contain valid UTF-8\" })\n"
             "display IO error: stream did not contain valid UTF-8\n");
   EXPECT_TRUE(session.echo_enabled());
-}
-
-TEST(PromptTerminal, StandardErrorNotATerminalIsRefusedBeforeWritingOrReading) {
-  const std::string error_file = temporary_path();
-  PtySession session(PROMPT_PROBE_BIN, PtyOptions{.args = {"--prompt", "Password", "--allow-empty", "--report-stdin"},
-                                                  .stdin_data = "typed ahead\n",
-                                                  .stderr_file = error_file});
-  const auto ended = session.wait_exit();
-  EXPECT_EQ(ended.exit_status, 0);
-  EXPECT_EQ(session.standard_output(),
-            "error IO(Custom { kind: NotConnected, error: \"not a terminal\" })\n"
-            "display IO error: not a terminal\n"
-            "stdin " +
-                hex("typed ahead\n") + "\n");
-  EXPECT_EQ(contents_of(error_file), "");
-  EXPECT_EQ(session.transcript(), "");
-  EXPECT_TRUE(session.echo_enabled());
-  ::unlink(error_file.c_str());
 }
 
 TEST(PromptTerminal, RedirectedStandardInputIsLeftAloneAndTheTerminalIsRead) {

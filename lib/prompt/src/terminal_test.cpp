@@ -84,14 +84,26 @@ TEST(Terminal, AFailedWriteIsReported) {
   EXPECT_TRUE(cleared.has_value());
 }
 
-TEST(Interact, RefusesAStandardErrorThatIsNoTerminalWithoutWriting) {
+TEST(Interact, RefusesAStandardErrorThatIsNoTerminalWithoutWritingOrReading) {
   CapturedStandardError captured;
+  // Standard input holds typed-ahead bytes, which must stay unread.
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
+  const common::UniqueFd typed_read(fds[0]);
+  const common::UniqueFd typed_write(fds[1]);
+  ASSERT_EQ(::write(typed_write.get(), "typed ahead\n", 12), 12);
+  const common::UniqueFd saved_input(::dup(STDIN_FILENO));
+  ::dup2(typed_read.get(), STDIN_FILENO);
   const auto entry = interact(PasswordPrompt().with_prompt("Password").with_allow_empty(true));
+  ::dup2(saved_input.get(), STDIN_FILENO);
   ASSERT_FALSE(entry.has_value());
   EXPECT_EQ(entry.error().io().kind(), common::ErrorKind::NotConnected);
   EXPECT_EQ(entry.error().debug(), R"(IO(Custom { kind: NotConnected, error: "not a terminal" }))");
   EXPECT_EQ(entry.error().display(), "IO error: not a terminal");
   EXPECT_EQ(captured.take(), "");
+  std::string left(32, '\0');
+  const ssize_t got = ::read(typed_read.get(), left.data(), left.size());
+  EXPECT_EQ(left.substr(0, got > 0 ? static_cast<std::size_t>(got) : 0), "typed ahead\n");
 }
 
 TEST(PromptError, PrintsTheCarriedErrorInBothForms) {
