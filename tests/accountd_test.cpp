@@ -401,26 +401,30 @@ TEST(Accountd, OutOfDescriptorsItWaitsQuietlyAndServesAgainOnceSomeAreFree) {
   EXPECT_TRUE(log_shows(daemon, "accepting again")) << daemon.log();
 }
 
-TEST(Accountd, FloodsOfRefusedOrMalformedFramesLeaveABoundedLog) {
-  constexpr std::size_t FRAMES = 20'000;
-  RunningAccountd daemon(ACCOUNTD_BIN, std::nullopt, "unix://@accountd-flood-" + std::to_string(::getpid()));
+constexpr std::size_t FLOOD_FRAMES = 20'000;
+
+struct Flood {
+  std::string name;  // as a test name
+  bool as_owner;     // else as the stranger, whom the daemon refuses
+  std::size_t connections;
+  std::size_t replies;  // one per connection when refused, else one per frame
+};
+
+void PrintTo(const Flood& flood, std::ostream* out) { *out << flood.name; }
+
+class AccountdFlood : public testing::TestWithParam<Flood> {};
+
+TEST_P(AccountdFlood, LeavesABoundedLogAndServedRequestsAreStillLogged) {
+  constexpr std::size_t FRAMES = FLOOD_FRAMES;
+  const Flood& flood = GetParam();
+  RunningAccountd daemon(ACCOUNTD_BIN, std::nullopt,
+                         "unix://@accountd-flood-" + std::to_string(::getpid()) + "-" + flood.name);
   ASSERT_TRUE(daemon.ready()) << daemon.log();
-  struct Flood {
-    std::string name;
-    uid_t uid;
-    std::size_t connections;
-    std::size_t replies;  // one per connection when refused, else one per frame
-  };
-  const std::vector<Flood> floods = {
-      {"a refused uid on one connection", STRANGER, 1, 1},
-      {"a refused uid on 2000 connections", STRANGER, 2000, 2000},
-      {"the owner's malformed frames", ::geteuid(), 1, FRAMES},
-  };
-  for (const auto& flood : floods) {
-    SCOPED_TRACE(flood.name);
+  const uid_t uid = flood.as_owner ? ::geteuid() : STRANGER;
+  {
     const std::size_t lines = lines_of(daemon.log());
     const auto start = std::chrono::steady_clock::now();
-    test_support::ChildAsUser child(flood.uid, [&](int fd) {
+    test_support::ChildAsUser child(uid, [&](int fd) {
       std::size_t replies = 0;
       const std::string empty_frames(4 * FRAMES / flood.connections, '\0');
       for (std::size_t i = 0; i < flood.connections; ++i) {
@@ -450,8 +454,8 @@ TEST(Accountd, FloodsOfRefusedOrMalformedFramesLeaveABoundedLog) {
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
     // What was left out is summed up once its second is over: the lines
     // written and the numbers left out come to every frame answered.
-    const std::string peer = "pid=" + std::to_string(child.pid()) + " uid=" + std::to_string(flood.uid) + " ";
-    const std::string summary = " more from pid " + std::to_string(child.pid()) + " uid " + std::to_string(flood.uid);
+    const std::string peer = "pid=" + std::to_string(child.pid()) + " uid=" + std::to_string(uid) + " ";
+    const std::string summary = " more from pid " + std::to_string(child.pid()) + " uid " + std::to_string(uid);
     const auto accounted = [&] {
       std::size_t count = 0;
       std::istringstream log(daemon.log());
@@ -476,5 +480,11 @@ TEST(Accountd, FloodsOfRefusedOrMalformedFramesLeaveABoundedLog) {
   EXPECT_TRUE(
       log_shows(daemon, R"("SetSecret" user=2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10 name="after the flood" -> ok)"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Floods, AccountdFlood,
+                         testing::Values(Flood{"RefusedUidOnOneConnection", false, 1, 1},
+                                         Flood{"RefusedUidOn2000Connections", false, 2000, 2000},
+                                         Flood{"OwnersMalformedFrames", true, 1, FLOOD_FRAMES}),
+                         [](const testing::TestParamInfo<Flood>& row) { return row.param.name; });
 
 }  // namespace
