@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "fake_daemon.hpp"
+#include "frame.hpp"
 #include "requests_as_user.hpp"
 #include "run_process.hpp"
 #include "tavrin_account/connection.hpp"
@@ -55,13 +56,6 @@ std::string raw_exchange(const RunningAccountd& daemon, std::string_view bytes) 
     got.append(chunk.data(), static_cast<std::size_t>(n));
   }
   return got;
-}
-
-std::string frame(std::string_view body) {
-  std::string out(4, '\0');
-  tavrin_account::encode_frame_length(static_cast<std::uint32_t>(body.size()),
-                                      reinterpret_cast<std::uint8_t*>(out.data()));
-  return out + std::string(body);
 }
 
 TEST(Accountd, SecretsRoundTripAndSurviveARestart) {
@@ -139,10 +133,10 @@ TEST(Accountd, ServesManyClientsAtOnceBesideSilentAndBrokenOnes) {
 
   // Oversize frames end their own connection only; bad requests get replies.
   EXPECT_EQ(raw_exchange(daemon, std::string("\x01\x00\x02\x00", 4)), "");
-  const std::string bad = raw_exchange(daemon, frame("nonsense"));
+  const std::string bad = raw_exchange(daemon, test_support::frame_of("nonsense"));
   EXPECT_TRUE(bad.find(R"({"success":false,"value":{"InvalidParams":"parse error)") == 4) << bad;
-  const std::string other = raw_exchange(daemon, frame(R"({"method":"ListUsers","params":null})"));
-  EXPECT_EQ(other, frame(R"({"success":false,"value":{"NotImplemented":"ListUsers"}})"));
+  const std::string other = raw_exchange(daemon, test_support::frame_of(R"({"method":"ListUsers","params":null})"));
+  EXPECT_EQ(other, test_support::frame_of(R"({"success":false,"value":{"NotImplemented":"ListUsers"}})"));
 
   auto connection = connect(daemon);
   EXPECT_TRUE(tavrin_account::set_secret(connection, OTHER, Secret{.name = "x"}).has_value());
@@ -342,7 +336,7 @@ TEST(Accountd, ARefusedCrowdHoldsNothingAndTheOwnerIsAnsweredAtOnce) {
       if (auto connection = raw_connect(daemon.uri()); connection.valid()) open.push_back(std::move(connection));
     }
     report(fd, "connected " + std::to_string(open.size()) + "\n");
-    const std::string slow_frame = frame(std::string(16, '{'));
+    const std::string slow_frame = test_support::frame_of(std::string(16, '{'));
     const auto start = std::chrono::steady_clock::now();
     std::size_t closed = 0;
     for (std::size_t step = 0; closed < open.size() && step < 50; ++step) {

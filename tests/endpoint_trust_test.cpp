@@ -18,6 +18,7 @@
 
 #include "common/unique_fd.hpp"
 #include "fake_daemon.hpp"
+#include "frame.hpp"
 #include "pty_session.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/secrets.hpp"
@@ -97,10 +98,7 @@ class StandInDaemon {
     common::UniqueFd client;
     std::string pending;
     const std::string reply = R"({"success":true,"value":null})";
-    std::string framed(4, '\0');
-    tavrin_account::encode_frame_length(static_cast<std::uint32_t>(reply.size()),
-                                        reinterpret_cast<std::uint8_t*>(framed.data()));
-    framed += reply;
+    const std::string framed = test_support::frame_of(reply);
     while (true) {
       std::array<pollfd, 2> polled{{{stop, POLLIN, 0}, {client.valid() ? client.get() : listener.get(), POLLIN, 0}}};
       if (::poll(polled.data(), polled.size(), 20'000) <= 0 || polled[0].revents != 0) break;

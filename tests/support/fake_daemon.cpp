@@ -19,6 +19,7 @@
 
 #include "common/bytes.hpp"
 #include "daemon_protocol.hpp"
+#include "frame.hpp"
 #include "pipe.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/endpoint.hpp"
@@ -32,14 +33,6 @@ namespace test_support {
 namespace {
 
 constexpr int WAIT_MS = 10'000;
-
-std::string frame_of(std::string_view body) {
-  std::string out(4, '\0');
-  tavrin_account::encode_frame_length(static_cast<std::uint32_t>(body.size()),
-                                      reinterpret_cast<std::uint8_t*>(out.data()));
-  out += body;
-  return out;
-}
 
 std::string response_body(bool success, const nlohmann::json& value) {
   std::vector<std::uint8_t> body;
