@@ -1,5 +1,6 @@
 #include "password_backend/operations.hpp"
 
+#include <chrono>
 #include <limits>
 #include <optional>
 #include <string>
@@ -49,8 +50,8 @@ std::expected<common::SecretBytes, AnyError> obtain_master_key(const std::option
   return open_master_key(envelope_key(old_password), current->data);
 }
 
-std::unexpected<ChangeFailure> failed(AnyError error) {
-  return std::unexpected(ChangeFailure{.error = std::move(error)});
+std::unexpected<ChangeFailure> failed(AnyError error, bool may_be_apart = false) {
+  return std::unexpected(ChangeFailure{.error = std::move(error), .may_be_apart = may_be_apart});
 }
 
 // A write that gave up because someone asked the program to stop is told as
@@ -58,6 +59,59 @@ std::unexpected<ChangeFailure> failed(AnyError error) {
 AnyError write_error(const AccountConnection& connection, tavrin_account::Error error) {
   if (connection.gave_up_after_stop()) return common::MessageError(std::string(INTERRUPTED_CHANGE));
   return error;
+}
+
+// What the caller asked of the writes: the hook before the first one, and how
+// long the reply in flight is awaited once someone asks the program to stop.
+struct WritePhase {
+  BeforeFirstWrite before_first_write;
+  std::chrono::milliseconds reply_grace;
+};
+
+// Runs the caller's hook just before the first write, and watches for a
+// request to stop from then on.
+std::expected<void, ChangeFailure> start_writing(AccountConnection& connection, const WritePhase& phase) {
+  if (phase.before_first_write == nullptr) return {};
+  auto stop = phase.before_first_write();
+  if (!stop) return failed(std::move(stop).error());
+  if (*stop >= 0) connection.watch_stop(*stop, phase.reply_grace);
+  return {};
+}
+
+// The envelope as read opens with the new password and not with the old one:
+// an earlier change to this very password stopped between its two writes, or
+// the old password is simply wrong. It is the former only when the old
+// password also matches the stored hash (one that is unusable, or that anyone
+// could have overwritten, matches nothing), or when there is no hash at all, as
+// after a first change whose hash write failed. Then the hash of the new
+// password is written, exactly as the last step of that change; otherwise
+// `not_opened` is returned, with nothing written.
+std::expected<void, ChangeFailure> finish_interrupted_change(AccountConnection& connection, const common::Uuid& user,
+                                                             common::SecretBytes& old_password,
+                                                             common::SecretBytes& new_password, const WritePhase& phase,
+                                                             AnyError not_opened) {
+  auto stored_hash = tavrin_account::get_secret(connection, user, PASSWORD_SECRET_NAME);
+  if (!stored_hash && stored_hash.error().kind() != tavrin_account::Error::Kind::NoSuchSecret) {
+    return failed(std::move(stored_hash).error());
+  }
+  if (stored_hash && (!stored_hash->security_flags.contains(SecurityFlags::WRITE_PROTECTED) ||
+                      !password_matches(stored_hash->data, old_password.bytes()).value_or(false))) {
+    return failed(std::move(not_opened));
+  }
+  auto hash = make_password_hash(new_password.bytes());
+  if (!hash) return failed(std::move(hash).error());
+  std::vector<std::uint8_t> hash_bytes(hash->begin(), hash->end());
+  old_password.clear();
+  new_password.clear();
+
+  if (auto started = start_writing(connection, phase); !started) return started;
+  if (auto written =
+          tavrin_account::set_secret(connection, user, stored_secret(PASSWORD_SECRET_NAME, std::move(hash_bytes)));
+      !written) {
+    // Whatever became of it, the secrets are at worst as apart as they were.
+    return failed(write_error(connection, std::move(written).error()), true);
+  }
+  return {};
 }
 
 }  // namespace
@@ -85,14 +139,22 @@ std::expected<bool, AnyError> check_password(const common::Uuid& user, std::span
 
 std::expected<void, ChangeFailure> change_password(const common::Uuid& user, common::SecretBytes old_password,
                                                    common::SecretBytes new_password,
-                                                   BeforeFirstWrite before_first_write) {
+                                                   BeforeFirstWrite before_first_write,
+                                                   std::chrono::milliseconds reply_grace) {
+  const WritePhase phase{.before_first_write = before_first_write, .reply_grace = reply_grace};
   auto connection = tavrin_account::connect_account_service();
   if (!connection) return failed(std::move(connection).error());
 
   auto current = read_master_key_secret(*connection, user);
   if (!current) return failed(std::move(current).error());
   auto master_key = obtain_master_key(*current, old_password.bytes());
-  if (!master_key) return failed(std::move(master_key).error());
+  if (!master_key) {
+    if (current->has_value() && open_master_key(envelope_key(new_password.bytes()), (*current)->data).has_value()) {
+      return finish_interrupted_change(*connection, user, old_password, new_password, phase,
+                                       std::move(master_key).error());
+    }
+    return failed(std::move(master_key).error());
+  }
   auto envelope = seal_master_key(envelope_key(new_password.bytes()), master_key->bytes());
   master_key->clear();
 
@@ -107,15 +169,14 @@ std::expected<void, ChangeFailure> change_password(const common::Uuid& user, com
   old_password.clear();
   new_password.clear();
 
-  if (before_first_write != nullptr) {
-    auto stop = before_first_write();
-    if (!stop) return failed(std::move(stop).error());
-    if (*stop >= 0) connection->watch_stop(*stop, REPLY_GRACE_AFTER_STOP);
-  }
+  if (auto started = start_writing(*connection, phase); !started) return started;
   if (auto stored =
           tavrin_account::set_secret(*connection, user, stored_secret(MASTER_KEY_SECRET_NAME, std::move(envelope)));
       !stored) {
-    return failed(write_error(*connection, std::move(stored).error()));
+    // A refusal the daemon sent means nothing was stored; any other failure
+    // may have come after the daemon stored the envelope.
+    const bool refused = stored.error().sent_by_daemon();
+    return failed(write_error(*connection, std::move(stored).error()), !refused);
   }
   if (auto stored =
           tavrin_account::set_secret(*connection, user, stored_secret(PASSWORD_SECRET_NAME, std::move(hash_bytes)));
@@ -124,19 +185,20 @@ std::expected<void, ChangeFailure> change_password(const common::Uuid& user, com
     // still the old one's: no password would do both. When the daemon says it
     // refused the hash, the envelope goes back exactly as it was read, so the
     // old password keeps working; whether that succeeds or not, the refusal
-    // is what the caller is told, and a write-back that failed is told too.
-    // The daemon is relied on to report what it did, so a refusal it sent
-    // means the hash was not stored and the stream is still in step. A reply
-    // that could not be read says nothing about what was stored: nothing more
-    // is sent, and the connection refuses anyway once it is out of step. A
-    // user who had no master key keeps the new envelope: the protocol cannot
-    // delete a secret, and the key in it guards nothing yet.
+    // is what the caller is told. The daemon is relied on to report what it
+    // did, so a refusal it sent means the hash was not stored and the stream
+    // is still in step. A reply that could not be read says nothing about
+    // what was stored: nothing more is sent, and the connection refuses
+    // anyway once it is out of step. A user who had no master key keeps the
+    // new envelope: the protocol cannot delete a secret, and the key in it
+    // guards nothing yet. In every case but a confirmed write-back the
+    // secrets may be apart, and the same change run again finishes it.
     const bool refused = stored.error().sent_by_daemon();
-    ChangeFailure failure{.error = write_error(*connection, std::move(stored).error())};
+    ChangeFailure failure{.error = write_error(*connection, std::move(stored).error()), .may_be_apart = true};
     if (std::optional<Secret>& previous = *current; previous.has_value() && refused) {
       Secret restored = std::move(*previous);
       restored.name = std::string(MASTER_KEY_SECRET_NAME);
-      failure.master_key_under_new_password = !tavrin_account::set_secret(*connection, user, restored).has_value();
+      failure.may_be_apart = !tavrin_account::set_secret(*connection, user, restored).has_value();
     }
     return std::unexpected(std::move(failure));
   }

@@ -19,9 +19,10 @@ namespace auth_password {
 namespace {
 
 constexpr std::string_view UPDATE_FAILED = "Unable to update user password: ";
-constexpr std::string_view MASTER_KEY_UNDER_NEW_PASSWORD =
-    "The master key is now sealed under the new password: an Update that gives the new password as the old one "
-    "repairs this.\n";
+// After a failure that may have left the envelope and the hash under
+// different passwords: true whether they are apart or in step, since the same
+// change finishes the one and is an ordinary change in the other.
+constexpr std::string_view RUN_AGAIN = "Run the same change again to complete it.\n";
 
 // From the first write on, a change runs to its end and says how it ended: a
 // signal that killed or stopped the process with a write in flight would
@@ -97,8 +98,7 @@ Outcome CliMode::update(ModeArguments arguments) {
                                                    std::move(*new_password), hold_termination_signals);
   if (!changed) {
     const auto& failure = changed.error();
-    return std::unexpected(
-        update_failed(failure.error, failure.master_key_under_new_password ? MASTER_KEY_UNDER_NEW_PASSWORD : ""));
+    return std::unexpected(update_failed(failure.error, failure.may_be_apart ? RUN_AGAIN : ""));
   }
   return {};
 }

@@ -59,6 +59,7 @@ std::expected<SecretStore, std::string> SecretStore::open_in_memory() { return o
 
 std::expected<SecretStore, std::string> SecretStore::open_with(const std::string& path, bool durable) {
   SecretStore store;
+  store.durable_ = durable;
   sqlite3* raw = nullptr;
   // The store was checked not to be a symbolic link; a link put in its
   // place since is refused too.
@@ -70,8 +71,13 @@ std::expected<SecretStore, std::string> SecretStore::open_with(const std::string
   sqlite3_busy_timeout(raw, 5000);
   // WAL with full sync: a commit is on disk before it returns, and a torn
   // write is rolled back on the next open. Temporary tables stay in memory,
-  // so the store needs no writable temporary directory.
-  const char* setup = durable ? "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA temp_store=MEMORY;" : "";
+  // so the store needs no writable temporary directory. A replaced secret is
+  // overwritten with zeros where it lay, not left in a free page: after a
+  // change made because a password leaked, the envelope that password opens
+  // must not stay behind in the file.
+  const char* setup =
+      durable ? "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA temp_store=MEMORY; PRAGMA secure_delete=ON;"
+              : "";
   for (const char* sql : {setup, SCHEMA}) {
     if (sqlite3_exec(raw, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
       return std::unexpected(failure(raw, "cannot prepare the store " + path));
@@ -127,7 +133,18 @@ std::expected<void, std::string> SecretStore::put(const common::Uuid& user, cons
     return std::unexpected(failure(db_.get(), "cannot write a secret"));
   }
   if (sqlite3_step(statement) != SQLITE_DONE) return std::unexpected(failure(db_.get(), "cannot write a secret"));
+  forget_replaced();
   return {};
+}
+
+void SecretStore::forget_replaced() {
+  // The log still holds earlier images of the page, the replaced secret among
+  // them: copied into the store, then cut to nothing. The put is committed
+  // and synced already, so a checkpoint that cannot run now (never with the
+  // one connection accountd keeps) only leaves the log for the next one.
+  if (durable_) {
+    (void)sqlite3_wal_checkpoint_v2(db_.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+  }
 }
 
 }  // namespace accountd

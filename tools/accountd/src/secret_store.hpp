@@ -15,7 +15,9 @@ struct sqlite3_stmt;
 namespace accountd {
 
 // Users' secrets in SQLite. Each put is one committed transaction, synced to
-// disk before it returns, so a crash never leaves half a secret behind.
+// disk before it returns, so a crash never leaves half a secret behind; and
+// once it returns, no byte of the secret it replaced is left in the store's
+// files.
 class SecretStore {
  public:
   [[nodiscard]] static std::expected<SecretStore, std::string> open(const std::string& path);
@@ -36,11 +38,13 @@ class SecretStore {
   using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
   [[nodiscard]] static std::expected<SecretStore, std::string> open_with(const std::string& path, bool durable);
+  void forget_replaced();
 
   // Declared after the database so that they are finalized before it closes.
   Database db_;
   Statement select_;
   Statement upsert_;
+  bool durable_ = false;  // a file, rather than memory
 };
 
 }  // namespace accountd

@@ -36,20 +36,20 @@ inline constexpr std::string_view INTERRUPTED_CHANGE = "interrupted before the a
 // and the first write is about to go out; not called when the change stops
 // before it. It returns a descriptor that becomes readable once someone asks
 // the program to stop, or -1 for none; from then on the reply in flight is
-// awaited for at most REPLY_GRACE_AFTER_STOP longer, and a change still
+// awaited for at most the reply grace (REPLY_GRACE_AFTER_STOP) longer, and a change still
 // unconfirmed then fails with INTERRUPTED_CHANGE. An error stops the change
 // there, with nothing written.
 using BeforeFirstWrite = std::expected<int, common::AnyError> (*)();
 
-// Why a change failed, and whether it leaves the secrets out of step in the
-// one way the person has to be told of.
+// Why a change failed, and whether the person has to be told how to finish it.
 struct ChangeFailure {
   common::AnyError error;
-  // The daemon refused the hash and the envelope could not be written back:
-  // the master key now opens only with the new password, while the stored
-  // hash is still the old one's. A change that gives the new password as the
-  // old one puts them back in step.
-  bool master_key_under_new_password = false;
+  // The failure may have left the envelope under the new password while the
+  // hash is still the old one's: a write that went unconfirmed, a hash write
+  // refused whose write-back failed or went unconfirmed, a stop after the
+  // grace. The same change run again finishes it (see change_password); in
+  // step, it is an ordinary change.
+  bool may_be_apart = false;
 
   [[nodiscard]] std::string display() const { return error.display(); }
   [[nodiscard]] std::string debug() const { return error.debug(); }
@@ -62,9 +62,14 @@ struct ChangeFailure {
 // Returns after both writes, or with the first error met. When the daemon
 // refuses the hash, the envelope it held before is written back, so the old
 // password still opens the master key.
-[[nodiscard]] std::expected<void, ChangeFailure> change_password(const common::Uuid& user,
-                                                                 common::SecretBytes old_password,
-                                                                 common::SecretBytes new_password,
-                                                                 BeforeFirstWrite before_first_write = nullptr);
+//
+// A change that stopped between its two writes leaves the envelope under the
+// new password and the hash of the old one. The same change run again finds
+// the envelope opening with the new password, not the old: when the old
+// password matches the stored hash, or there is no hash at all, only the hash
+// of the new password is written, as the last step of a change would.
+[[nodiscard]] std::expected<void, ChangeFailure> change_password(
+    const common::Uuid& user, common::SecretBytes old_password, common::SecretBytes new_password,
+    BeforeFirstWrite before_first_write = nullptr, std::chrono::milliseconds reply_grace = REPLY_GRACE_AFTER_STOP);
 
 }  // namespace password_backend
