@@ -6,8 +6,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <variant>
 #include <vector>
@@ -246,6 +248,7 @@ TEST(ChangePassword, AFailedRequestStopsTheChangeAndTheMasterKeyIsNeverLost) {
     FakeScript script;  // followed by one more expect_request, to catch a request that was not due
     std::string expected;
     std::size_t requests;
+    bool may_be_apart = false;  // the envelope may be under the new password, the hash the old one's
   };
   const std::vector<Case> cases = {
       // Reading the master key fails for another reason than its absence:
@@ -257,6 +260,7 @@ TEST(ChangePassword, AFailedRequestStopsTheChangeAndTheMasterKeyIsNeverLost) {
       {"read: connection closed", FakeScript().close_after_request(),
        "communication error: failed to fill whole buffer", 1},
       {"read: not a secret", FakeScript().answer_success(42), "communication error: ", 1},
+      {"read: garbage", FakeScript().answer_garbage(), "communication error: ", 1},
       // The envelope cannot be opened with the old password.
       {"wrong old password", FakeScript().answer_secret(master_key_secret(master_key, "other")),
        "decryption failure: Error", 1},
@@ -275,7 +279,8 @@ TEST(ChangePassword, AFailedRequestStopsTheChangeAndTheMasterKeyIsNeverLost) {
       // Writing the master key fails.
       {"master key write refused", read_ok().answer_error(Error::permission_denied()), "permission denied", 2},
       {"connection closed at the master key write", read_ok().close_after_request(),
-       "communication error: failed to fill whole buffer", 2},
+       "communication error: failed to fill whole buffer", 2, true},
+      {"garbage for the master key write", read_ok().answer_garbage(), "communication error: ", 2, true},
       // Writing the hash fails after the master key was written. When the
       // daemon says it refused the hash, the envelope goes back as it was
       // read, and the refusal is what is returned, whatever the write-back
@@ -284,15 +289,18 @@ TEST(ChangePassword, AFailedRequestStopsTheChangeAndTheMasterKeyIsNeverLost) {
        "internal error: disk full", 4},
       {"hash write refused, and the write-back too",
        read_ok().answer_null().answer_error(Error::internal("disk full")).answer_error(Error::permission_denied()),
-       "internal error: disk full", 4},
+       "internal error: disk full", 4, true},
+      {"hash write refused, and the write-back unconfirmed",
+       read_ok().answer_null().answer_error(Error::internal("disk full")).close_after_request(),
+       "internal error: disk full", 4, true},
       {"hash write refused with an error this client does not know",
        read_ok().answer_null().answer(R"({"success":false,"value":"DiskFull"})").answer_null(),
        "invalid parameters: unknown variant `DiskFull`", 4},
       // Nothing more is sent when the reply says nothing about what was
       // stored.
       {"connection closed at the hash write", read_ok().answer_null().close_after_request(),
-       "communication error: failed to fill whole buffer", 3},
-      {"garbage for the hash write", read_ok().answer_null().answer_garbage(), "communication error: ", 3},
+       "communication error: failed to fill whole buffer", 3, true},
+      {"garbage for the hash write", read_ok().answer_null().answer_garbage(), "communication error: ", 3, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -305,6 +313,7 @@ TEST(ChangePassword, AFailedRequestStopsTheChangeAndTheMasterKeyIsNeverLost) {
     }
     ASSERT_FALSE(changed.has_value());
     EXPECT_TRUE(changed.error().display().starts_with(c.expected)) << changed.error().display();
+    EXPECT_EQ(changed.error().may_be_apart, c.may_be_apart);
 
     const auto frames = daemon.finish();
     ASSERT_EQ(frames.size(), c.requests);
@@ -320,6 +329,121 @@ TEST(ChangePassword, AFailedRequestStopsTheChangeAndTheMasterKeyIsNeverLost) {
     }
   }
   EXPECT_EQ(opened_master_key(envelope.data, "old"), original);
+}
+
+// How many times the write phase's hook ran; it gives no stop descriptor.
+int hook_calls = 0;
+std::expected<int, common::AnyError> count_hook_call() {
+  ++hook_calls;
+  return -1;
+}
+
+TEST(ChangePassword, TheSameChangeRunAgainFinishesOneThatStoppedBetweenItsWrites) {
+  const auto master_key = a_master_key();
+  const std::string old_password = "old";
+  const std::string new_password = "new";
+  const Secret envelope_under_new = master_key_secret(master_key, new_password);
+  const std::string old_hash = hash_of(old_password);
+  struct Case {
+    std::string name;
+    FakeScript script;  // followed by one more expect_request, to catch a request that was not due
+    std::string old_password = "old";
+    std::string new_password = "new";
+    std::string expected;  // empty: the change succeeds
+    std::size_t requests;  // the last one the hash write, when one goes out
+    bool may_be_apart = false;
+  };
+  const auto read_apart = [&] { return FakeScript().answer_secret(envelope_under_new); };
+  const std::vector<Case> cases = {
+      // Finished: the old password still matches the stored hash, or there is
+      // no hash at all (a first change whose hash write failed).
+      {.name = "envelope under the new password, hash of the old",
+       .script = read_apart().answer_secret(password_secret(old_hash)).answer_null(),
+       .requests = 3},
+      {.name = "envelope under the new password, no hash, any old password",
+       .script = read_apart().answer_error(Error::no_such_secret()).answer_null(),
+       .old_password = "whatever was typed",
+       .requests = 3},
+      // Not finished: nothing is written, and the error is the one of an old
+      // password that does not open the envelope.
+      {.name = "another new password than the interrupted change's",
+       .script = read_apart(),
+       .new_password = "new2",
+       .expected = "decryption failure: Error",
+       .requests = 1},
+      {.name = "the old password does not match the hash",
+       .script = read_apart().answer_secret(password_secret(old_hash)),
+       .old_password = "not old",
+       .expected = "decryption failure: Error",
+       .requests = 2},
+      {.name = "the change had completed: the hash is the new password's",
+       .script = read_apart().answer_secret(password_secret(hash_of(new_password))),
+       .expected = "decryption failure: Error",
+       .requests = 2},
+      {.name = "a hash anyone could have written",
+       .script = read_apart().answer_secret(password_secret(old_hash, 0)),
+       .expected = "decryption failure: Error",
+       .requests = 2},
+      {.name = "an unusable hash",
+       .script = read_apart().answer_secret(password_secret("$argon2id$v=19$m=19456,t=2,p=1$broken")),
+       .expected = "decryption failure: Error",
+       .requests = 2},
+      {.name = "the hash cannot be read",
+       .script = read_apart().answer_error(Error::permission_denied()),
+       .expected = "permission denied",
+       .requests = 2},
+      // An old password that matches the hash but opens nothing, while the new
+      // one does not open the envelope either.
+      {.name = "neither password opens the envelope",
+       .script = FakeScript().answer_secret(master_key_secret(master_key, "third")),
+       .expected = "decryption failure: Error",
+       .requests = 1},
+      // The finishing write fails: the secrets are at worst as apart as they were.
+      {.name = "the hash write is refused",
+       .script = read_apart().answer_secret(password_secret(old_hash)).answer_error(Error::permission_denied()),
+       .expected = "permission denied",
+       .requests = 3,
+       .may_be_apart = true},
+      {.name = "the hash write goes unconfirmed",
+       .script = read_apart().answer_secret(password_secret(old_hash)).close_after_request(),
+       .expected = "communication error: failed to fill whole buffer",
+       .requests = 3,
+       .may_be_apart = true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeScript script = c.script;
+    FakeDaemon daemon({script.expect_request()});
+    hook_calls = 0;
+    std::expected<void, password_backend::ChangeFailure> changed;
+    {
+      const Endpoint endpoint(daemon.uri());
+      changed = change_password(USER, SecretBytes::copy_of(c.old_password), SecretBytes::copy_of(c.new_password),
+                                count_hook_call);
+    }
+    if (c.expected.empty()) {
+      ASSERT_TRUE(changed.has_value()) << changed.error().display();
+    } else {
+      ASSERT_FALSE(changed.has_value());
+      EXPECT_EQ(changed.error().display(), c.expected);
+      EXPECT_EQ(changed.error().may_be_apart, c.may_be_apart);
+    }
+
+    // The envelope is read, then the hash, and only the hash is written,
+    // after the hook, as the last step of a change.
+    const auto frames = daemon.finish();
+    ASSERT_EQ(frames.size(), c.requests);
+    EXPECT_EQ(frames[0].body, get_request(MASTER_KEY_SECRET_NAME));
+    if (c.requests >= 2) {
+      EXPECT_EQ(frames[1].body, get_request(PASSWORD_SECRET_NAME));
+    }
+    const bool wrote = c.requests == 3;
+    EXPECT_EQ(hook_calls, wrote ? 1 : 0);
+    if (wrote) {
+      const auto hash = written_data(frames[2], PASSWORD_SECRET_NAME);
+      EXPECT_EQ(password_backend::password_matches(hash, bytes_of(c.new_password)).value_or(false), true);
+    }
+  }
 }
 
 // Secrets of one user as accountd holds them.
@@ -397,6 +521,46 @@ TEST(ChangePassword, EveryStartingStateEndsWithTheNewPasswordAndTheSameOrANewMas
     EXPECT_NE(again.password->data, after.password->data);
     EXPECT_EQ(opened_master_key(again.master_key->data, "new"), key);
   }
+}
+
+// Every file in the directory, whole.
+std::vector<std::string> contents_of_files_in(const std::string& directory) {
+  std::vector<std::string> contents;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    std::ifstream file(entry.path(), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    contents.push_back(bytes.str());
+  }
+  return contents;
+}
+
+TEST(ChangePassword, AccountdKeepsNoByteOfTheSecretsAChangeReplaced) {
+  const std::string directory = test_support::make_temp_directory("backend-forgets");
+  {
+    RunningAccountd daemon(ACCOUNTD_BIN, directory + "/secrets.db");
+    ASSERT_TRUE(daemon.ready()) << daemon.log();
+    const Endpoint endpoint(daemon.uri());
+    ASSERT_TRUE(change_password(USER, SecretBytes::copy_of("leaked"), SecretBytes::copy_of("leaked")).has_value());
+    const auto replaced = read_back(daemon, USER);
+    ASSERT_TRUE(change_password(USER, SecretBytes::copy_of("leaked"), SecretBytes::copy_of("fresh")).has_value());
+    const auto now = read_back(daemon, USER);
+    ASSERT_TRUE(replaced.password && replaced.master_key && now.password && now.master_key);
+
+    const auto found = [&](const std::vector<std::uint8_t>& data) {
+      const std::string bytes(data.begin(), data.end());
+      for (const auto& content : contents_of_files_in(directory)) {
+        if (content.find(bytes) != std::string::npos) return true;
+      }
+      return false;
+    };
+    // The search finds what is stored, and nothing of what it replaced.
+    EXPECT_TRUE(found(now.master_key->data));
+    EXPECT_TRUE(found(now.password->data));
+    EXPECT_FALSE(found(replaced.master_key->data)) << "the envelope that the leaked password opens";
+    EXPECT_FALSE(found(replaced.password->data)) << "the hash of the leaked password";
+  }
+  std::filesystem::remove_all(directory);
 }
 
 }  // namespace

@@ -58,9 +58,7 @@ const std::string OLD = "old secret";
 const std::string NEW = "new secret";
 const std::string FAILURE = "Unable to update user password: ";
 const std::string INTERRUPTED = "interrupted before the account service confirmed the change";
-const std::string MASTER_KEY_NOTE =
-    "The master key is now sealed under the new password: an Update that gives the new password as the old one "
-    "repairs this.\n";
+const std::string RUN_AGAIN = "Run the same change again to complete it.\n";
 
 // The requests of a change, in the order they go out.
 constexpr std::size_t READ = 1;
@@ -397,11 +395,13 @@ TEST(WritePhase, AFaultAtAnyStepLeavesOnePasswordForBothSecretsOrANamedWindow) {
        .plan = at(ENVELOPE_WRITE, Fault::Close),
        .exit_status = 1,
        .failure = closed,
+       .note = RUN_AGAIN,
        .requests = 2},
       {.name = "envelope write: garbage",
        .plan = at(ENVELOPE_WRITE, Fault::Garbage),
        .exit_status = 1,
        .failure = unreadable,
+       .note = RUN_AGAIN,
        .requests = 2},
       // Window: a failure reported for a write the daemon did apply.
       {.name = "envelope write: applied, then error",
@@ -415,6 +415,7 @@ TEST(WritePhase, AFaultAtAnyStepLeavesOnePasswordForBothSecretsOrANamedWindow) {
        .plan = at(ENVELOPE_WRITE, Fault::AppliedThenClose),
        .exit_status = 1,
        .failure = closed,
+       .note = RUN_AGAIN,
        .requests = 2,
        .window = envelope_applied},
       // The daemon refused the hash: the envelope is written back as it was.
@@ -429,14 +430,14 @@ TEST(WritePhase, AFaultAtAnyStepLeavesOnePasswordForBothSecretsOrANamedWindow) {
        .plan = {.request = HASH_WRITE, .fault = Fault::Error, .then_request = WRITE_BACK, .then_fault = Fault::Error},
        .exit_status = 1,
        .failure = "permission denied",
-       .note = MASTER_KEY_NOTE,
+       .note = RUN_AGAIN,
        .requests = 4,
        .window = Left{Opens::Old, Opens::New}},
       {.name = "hash write: error, write-back: close",
        .plan = {.request = HASH_WRITE, .fault = Fault::Error, .then_request = WRITE_BACK, .then_fault = Fault::Close},
        .exit_status = 1,
        .failure = "permission denied",
-       .note = MASTER_KEY_NOTE,
+       .note = RUN_AGAIN,
        .requests = 4,
        .window = Left{Opens::Old, Opens::New}},
       // Window: a transport failure after the envelope write was applied.
@@ -444,6 +445,7 @@ TEST(WritePhase, AFaultAtAnyStepLeavesOnePasswordForBothSecretsOrANamedWindow) {
        .plan = at(HASH_WRITE, Fault::Close),
        .exit_status = 1,
        .failure = closed,
+       .note = RUN_AGAIN,
        .requests = 3,
        .window = envelope_applied},
       // Window: a reply that cannot be read says nothing about what was stored.
@@ -451,6 +453,7 @@ TEST(WritePhase, AFaultAtAnyStepLeavesOnePasswordForBothSecretsOrANamedWindow) {
        .plan = at(HASH_WRITE, Fault::Garbage),
        .exit_status = 1,
        .failure = unreadable,
+       .note = RUN_AGAIN,
        .requests = 3,
        .window = envelope_applied},
       // Window: a failure reported for a write the daemon did apply; the
@@ -467,6 +470,7 @@ TEST(WritePhase, AFaultAtAnyStepLeavesOnePasswordForBothSecretsOrANamedWindow) {
        .plan = at(HASH_WRITE, Fault::AppliedThenClose),
        .exit_status = 1,
        .failure = closed,
+       .note = RUN_AGAIN,
        .requests = 3,
        .window = Left{Opens::New, Opens::New}},
       {.name = "first time: no fault", .first_time = true, .requests = 3},
@@ -488,6 +492,7 @@ TEST(WritePhase, AFaultAtAnyStepLeavesOnePasswordForBothSecretsOrANamedWindow) {
        .plan = at(HASH_WRITE, Fault::Error),
        .exit_status = 1,
        .failure = "permission denied",
+       .note = RUN_AGAIN,
        .requests = 3,
        .window = Left{Opens::Absent, Opens::New}},
   };
@@ -550,6 +555,7 @@ TEST(WritePhase, ATerminationSignalDuringTheWritesIsHeldUntilTheChangeHasEnded) 
                   .signal = SIGTERM,
                   .exit_status = 1,
                   .failure = INTERRUPTED + "\n",
+                  .note = RUN_AGAIN,
                   .requests = 2,
                   .ends_within = Seconds(12)});
   for (const auto& row : rows) run_row(row);
