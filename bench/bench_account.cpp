@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -222,5 +223,47 @@ void BM_BareFrameRoundTrip(benchmark::State& state) {
   echo.join();
 }
 BENCHMARK(BM_BareFrameRoundTrip)->Repetitions(9)->ReportAggregatesOnly(true)->UseRealTime();
+
+// One SetSecret of an envelope's worth of data into a store on disk: committed
+// durably before the reply, the replaced row overwritten and the log cut back.
+// Against the accountd built beside this program and, when the environment
+// names another build in BENCH_ACCOUNTD_BEFORE (bench/run --before does), in
+// the same run against that one, so the two figures share the machine's mood.
+void set_secret_to_a_file_store(benchmark::State& state, const std::string& binary) {
+  const std::string directory = test_support::make_temp_directory("bench-store");
+  {
+    const test_support::RunningAccountd store_daemon(binary, directory + "/secrets.db");
+    auto connection = tavrin_account::connect_to_endpoint(store_daemon.uri());
+    if (!store_daemon.ready() || !connection) {
+      state.SkipWithError(("accountd " + binary + " did not answer").c_str());
+    } else {
+      tavrin_account::Secret envelope{NAME, std::vector<std::uint8_t>(1024, 'e'), {0x2}, 0, INT64_MAX};
+      for (auto _ : state) {
+        ++envelope.data[0];  // a new value each time, as a change writes
+        if (!tavrin_account::set_secret(*connection, USER, envelope)) {
+          state.SkipWithError("SetSecret failed");
+          break;
+        }
+      }
+    }
+  }
+  std::filesystem::remove_all(directory);
+}
+
+const bool set_secret_benchmarks_registered = [] {
+  benchmark::RegisterBenchmark("BM_SetSecretToAFileStore", set_secret_to_a_file_store, std::string(ACCOUNTD_BIN))
+      ->Repetitions(5)
+      ->ReportAggregatesOnly(true)
+      ->UseRealTime()
+      ->Unit(benchmark::kMicrosecond);
+  if (const char* before = std::getenv("BENCH_ACCOUNTD_BEFORE"); before != nullptr && *before != '\0') {
+    benchmark::RegisterBenchmark("BM_SetSecretToAFileStore/before", set_secret_to_a_file_store, std::string(before))
+        ->Repetitions(5)
+        ->ReportAggregatesOnly(true)
+        ->UseRealTime()
+        ->Unit(benchmark::kMicrosecond);
+  }
+  return true;
+}();
 
 }  // namespace

@@ -376,9 +376,9 @@ TEST(ChangePassword, TheSameChangeRunAgainFinishesOneThatStoppedBetweenItsWrites
        .old_password = "not old",
        .expected = "decryption failure: Error",
        .requests = 2},
+      // Its reply was lost: nothing is left to write, and the retry succeeds.
       {.name = "the change had completed: the hash is the new password's",
        .script = read_apart().answer_secret(password_secret(hash_of(new_password))),
-       .expected = "decryption failure: Error",
        .requests = 2},
       {.name = "a hash anyone could have written",
        .script = read_apart().answer_secret(password_secret(old_hash, 0)),

@@ -251,6 +251,29 @@ std::string after_dialogue(const PtySession& session) {
 
 Seconds slack_for_wrapper() { return Seconds(under_wrapper() ? 5.0 : 0.0); }
 
+// The same change typed again against what a row left, with no fault: it
+// finishes an interrupted change and is an ordinary one otherwise, so
+// afterwards the new password does both.
+void run_again(SecretKeepingDaemon& left_by_row) {
+  SCOPED_TRACE("then run again");
+  std::vector<Secret> left;
+  for (const auto name : {PASSWORD_SECRET_NAME, MASTER_KEY_SECRET_NAME}) {
+    if (auto secret = left_by_row.secret(std::string(name))) left.push_back(std::move(*secret));
+  }
+  const bool first_time = left.empty();
+  SecretKeepingDaemon daemon(left, FaultPlan{});
+  const auto session = start_update(daemon.uri());
+  test_support::answer_all(
+      *session, {{"Old Password", OLD + "\n"}, {"New Password", NEW + "\n"}, {"Confirm password", NEW + "\n"}});
+  const auto ended = session->wait_exit();
+  (void)daemon.finish();
+  EXPECT_EQ(ended.exit_status, 0);
+  EXPECT_EQ(after_dialogue(*session), "") << visible(session->transcript());
+  EXPECT_EQ(name_of(hash_answers(daemon.secret(std::string(PASSWORD_SECRET_NAME)))), name_of(Opens::New));
+  EXPECT_EQ(name_of(envelope_answers(daemon.secret(std::string(MASTER_KEY_SECRET_NAME)), first_time)),
+            name_of(Opens::New));
+}
+
 void run_row(const Row& row) {
   SCOPED_TRACE(row.name);
   if (row.limit_address_space && (sanitized() || under_wrapper())) {
@@ -355,6 +378,9 @@ void run_row(const Row& row) {
   }
   EXPECT_EQ(name_of(hash), name_of(expected.hash)) << "the stored hash";
   EXPECT_EQ(name_of(envelope), name_of(expected.envelope)) << "the stored envelope";
+  // A row left in step under the old password makes the retry an ordinary
+  // change, which the fault-free row already is.
+  if (row.window || !row.note.empty()) run_again(daemon);
 }
 
 FaultPlan at(std::size_t request, Fault fault) { return FaultPlan{.request = request, .fault = fault}; }

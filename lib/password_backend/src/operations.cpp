@@ -84,7 +84,10 @@ std::expected<void, ChangeFailure> start_writing(AccountConnection& connection, 
 // password also matches the stored hash (one that is unusable, or that anyone
 // could have overwritten, matches nothing), or when there is no hash at all, as
 // after a first change whose hash write failed. Then the hash of the new
-// password is written, exactly as the last step of that change; otherwise
+// password is written, exactly as the last step of that change. When the hash
+// is already the new password's, that change went through although its caller
+// was not told so (the reply to the hash write was lost), and there is nothing
+// left to write: whoever typed the new password can already do both. Otherwise
 // `not_opened` is returned, with nothing written.
 std::expected<void, ChangeFailure> finish_interrupted_change(AccountConnection& connection, const common::Uuid& user,
                                                              common::SecretBytes& old_password,
@@ -94,9 +97,12 @@ std::expected<void, ChangeFailure> finish_interrupted_change(AccountConnection& 
   if (!stored_hash && stored_hash.error().kind() != tavrin_account::Error::Kind::NoSuchSecret) {
     return failed(std::move(stored_hash).error());
   }
-  if (stored_hash && (!stored_hash->security_flags.contains(SecurityFlags::WRITE_PROTECTED) ||
-                      !password_matches(stored_hash->data, old_password.bytes()).value_or(false))) {
-    return failed(std::move(not_opened));
+  if (stored_hash) {
+    if (!stored_hash->security_flags.contains(SecurityFlags::WRITE_PROTECTED)) return failed(std::move(not_opened));
+    if (!password_matches(stored_hash->data, old_password.bytes()).value_or(false)) {
+      if (password_matches(stored_hash->data, new_password.bytes()).value_or(false)) return {};
+      return failed(std::move(not_opened));
+    }
   }
   auto hash = make_password_hash(new_password.bytes());
   if (!hash) return failed(std::move(hash).error());
