@@ -155,7 +155,8 @@ std::expected<void, ChangeFailure> change_password(const common::Uuid& user, com
   if (!current) return failed(std::move(current).error());
   auto master_key = obtain_master_key(*current, old_password.bytes());
   if (!master_key) {
-    if (current->has_value() && open_master_key(envelope_key(new_password.bytes()), (*current)->data).has_value()) {
+    if (const std::optional<Secret>& envelope = *current;
+        envelope.has_value() && open_master_key(envelope_key(new_password.bytes()), envelope->data).has_value()) {
       return finish_interrupted_change(*connection, user, old_password, new_password, phase,
                                        std::move(master_key).error());
     }
