@@ -359,7 +359,11 @@ TEST(Accountd, ARefusedCrowdHoldsNothingAndTheOwnerIsAnsweredAtOnce) {
   answer_within_seconds(owner);
   EXPECT_EQ(tavrin_account::get_secret(owner, USER, "x").error(), Error::no_such_secret());
   const std::string closed = crowd.finish().substr(connected.size());
-  EXPECT_TRUE(closed == "closed 515 within 1 s\n" || closed == "closed 515 within 2 s\n") << closed;
+  // Cut by the daemon after a second or so; left alone, the crowd would go
+  // on trickling for five. A loaded machine may add a second or two.
+  const std::string prefix = "closed 515 within ";
+  ASSERT_TRUE(closed.starts_with(prefix)) << closed;
+  EXPECT_LE(std::stoi(closed.substr(prefix.size())), 4) << closed;
 }
 
 // utime and stime of /proc/PID/stat, in seconds.
