@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "fake_daemon.hpp"
+#include "running_accountd.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/protocol.hpp"
 #include "tavrin_account/secrets.hpp"

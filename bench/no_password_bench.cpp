@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "fake_daemon.hpp"
 #include "pty_session.hpp"
+#include "running_accountd.hpp"
 
 namespace {
 

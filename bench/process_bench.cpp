@@ -30,8 +30,8 @@
 #include <utility>
 #include <vector>
 
-#include "fake_daemon.hpp"
 #include "pty_session.hpp"
+#include "running_accountd.hpp"
 
 extern char** environ;
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "account_endpoint.hpp"
-#include "fake_daemon.hpp"
+#include "scripted_daemon.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/protocol.hpp"
 #include "tavrin_account/secrets.hpp"

@@ -17,9 +17,9 @@
 #include <sstream>
 #include <thread>
 
-#include "fake_daemon.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/secrets.hpp"
+#include "temp_directory.hpp"
 #include "test_command.hpp"
 
 namespace {

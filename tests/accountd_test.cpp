@@ -17,10 +17,10 @@
 #include <sstream>
 #include <thread>
 
-#include "fake_daemon.hpp"
 #include "frame.hpp"
 #include "requests_as_user.hpp"
 #include "run_process.hpp"
+#include "running_accountd.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/protocol.hpp"
 #include "tavrin_account/secrets.hpp"

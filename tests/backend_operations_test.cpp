@@ -15,11 +15,12 @@
 #include <vector>
 
 #include "account_endpoint.hpp"
-#include "fake_daemon.hpp"
 #include "master_key.hpp"
 #include "password_backend/envelope.hpp"
 #include "password_backend/operations.hpp"
 #include "password_backend/password_hash.hpp"
+#include "running_accountd.hpp"
+#include "scripted_daemon.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/secrets.hpp"
 #include "test_bytes.hpp"

@@ -17,11 +17,11 @@
 #include <string>
 
 #include "common/unique_fd.hpp"
-#include "fake_daemon.hpp"
 #include "frame.hpp"
 #include "pty_session.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/secrets.hpp"
+#include "temp_directory.hpp"
 #include "unix_socket.hpp"
 
 namespace {

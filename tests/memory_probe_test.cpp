@@ -17,13 +17,14 @@
 #include <string_view>
 #include <vector>
 
-#include "fake_daemon.hpp"
 #include "master_key.hpp"
 #include "password_backend/envelope.hpp"
 #include "password_backend/operations.hpp"
 #include "password_backend/password_hash.hpp"
 #include "pty_session.hpp"
 #include "run_process.hpp"
+#include "running_accountd.hpp"
+#include "secret_keeping_daemon.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/secrets.hpp"
 #include "test_bytes.hpp"

@@ -14,9 +14,10 @@
 #include "common/utf8.hpp"
 #include "common/uuid.hpp"
 #include "dialogue_bytes.hpp"
-#include "fake_daemon.hpp"
 #include "pty_session.hpp"
 #include "run_process.hpp"
+#include "running_accountd.hpp"
+#include "scripted_daemon.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/secrets.hpp"
 

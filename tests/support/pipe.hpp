@@ -25,4 +25,11 @@ struct Pipe {
   return {common::UniqueFd(ends[0]), common::UniqueFd(ends[1])};
 }
 
+// Writing to the pipe wakes a stand-in daemon's thread wherever it waits.
+inline void make_stop_pipe(common::UniqueFd& read_end, common::UniqueFd& write_end) {
+  Pipe stop = make_pipe();
+  read_end = std::move(stop.read);
+  write_end = std::move(stop.write);
+}
+
 }  // namespace test_support

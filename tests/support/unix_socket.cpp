@@ -1,8 +1,12 @@
 #include "unix_socket.hpp"
 
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
+
+#include "temp_directory.hpp"
 
 namespace test_support {
 
@@ -24,6 +28,24 @@ std::string stale_socket_uri(const std::string& directory) {
                                                  directory + "/stale.sock"};
   if (!bound_socket(endpoint).valid()) std::abort();
   return "unix://" + endpoint.bytes;
+}
+
+std::atomic<unsigned> next_name{0};
+
+common::UniqueFd listen_on_fresh_socket(SocketNamespace where, std::string& uri, std::string& directory) {
+  tavrin_account::EndpointAddress endpoint;
+  if (where == SocketNamespace::Path) {
+    directory = make_temp_directory("fake-accountd");
+    endpoint = {tavrin_account::EndpointAddress::Kind::Pathname, directory + "/accountd.sock"};
+    uri = "unix://" + endpoint.bytes;
+  } else {
+    endpoint = {tavrin_account::EndpointAddress::Kind::Abstract,
+                "fake-accountd-" + std::to_string(::getpid()) + "-" + std::to_string(next_name++)};
+    uri = "unix://@" + endpoint.bytes;
+  }
+  common::UniqueFd listener = listening_socket(endpoint, 16);
+  if (!listener.valid()) std::abort();
+  return listener;
 }
 
 }  // namespace test_support
