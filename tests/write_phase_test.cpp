@@ -420,18 +420,9 @@ std::vector<Row> fault_rows() {
   // A write the daemon applied but did not report, or reported as failed.
   const Left envelope_applied{Opens::Old, Opens::New};
   const std::vector<Row> rows = {
+      // A read that fails is in the backend's own table; here are the steps
+      // whose outcome the terminal or the stored secrets show.
       {.name = "no fault", .requests = 3},
-      {.name = "read: error",
-       .plan = at(READ, Fault::Error),
-       .exit_status = 1,
-       .failure = "permission denied",
-       .requests = 1},
-      {.name = "read: close", .plan = at(READ, Fault::Close), .exit_status = 1, .failure = closed, .requests = 1},
-      {.name = "read: garbage",
-       .plan = at(READ, Fault::Garbage),
-       .exit_status = 1,
-       .failure = unreadable,
-       .requests = 1},
       {.name = "hashing: address space too small", .limit_address_space = true, .exit_status = 1, .requests = 1},
       // Another change of the user holds the lock: a wait with nothing shown,
       // then a refusal with nothing sent.
