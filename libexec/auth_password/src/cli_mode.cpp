@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "change_steps.hpp"
 #include "common/io_error.hpp"
 #include "common/quote.hpp"
 #include "common/unique_fd.hpp"
@@ -23,6 +24,8 @@ constexpr std::string_view UPDATE_FAILED = "Unable to update user password: ";
 // different passwords: true whether they are apart or in step, since the same
 // change finishes the one and is an ordinary change in the other.
 constexpr std::string_view RUN_AGAIN = "Run the same change again to complete it.\n";
+
+}  // namespace
 
 // From the first write on, a change runs to its end and says how it ended: a
 // signal that killed or stopped the process with a write in flight would
@@ -59,6 +62,8 @@ std::expected<void, common::AnyError> lock_for_the_rest_of_the_process(const com
   held.emplace(std::move(*lock));
   return {};
 }
+
+namespace {
 
 Failure update_failed(const common::AnyError& error, std::string_view more = {}) {
   // The reason may carry the daemon's bytes: shown, never obeyed.
