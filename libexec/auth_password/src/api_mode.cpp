@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "attempt_log.hpp"
 #include "change_steps.hpp"
 #include "common/message_error.hpp"
 #include "password_backend/operations.hpp"
@@ -42,8 +43,12 @@ std::expected<std::vector<common::SecretBytes>, InputError> read_request(std::sp
 
 Outcome ApiMode::authenticate(ModeArguments arguments) {
   auto request = read_request(AUTHENTICATE_MEMBERS);
-  if (!request) return std::unexpected(std::move(request).error());
+  if (!request) {
+    log_attempt(Operation::Authenticate, arguments, failed_for(Reason::BadInput, request.error().display()));
+    return std::unexpected(std::move(request).error());
+  }
   auto accepted = password_backend::check_password(arguments.user_uuid, request->front().bytes());
+  log_attempt(Operation::Authenticate, arguments, outcome_of_check(accepted));
   if (accepted && *accepted) return {};
   // A wrong password, no password and a stored hash that cannot be used are
   // one answer, so the caller cannot tell which; a service that cannot be
@@ -59,12 +64,17 @@ Outcome ApiMode::authenticate(ModeArguments arguments) {
 
 Outcome ApiMode::update(ModeArguments arguments) {
   auto request = read_request(UPDATE_MEMBERS);
-  if (!request) return std::unexpected(std::move(request).error());
+  if (!request) {
+    log_attempt(Operation::Update, arguments, failed_for(Reason::BadInput, request.error().display()));
+    return std::unexpected(std::move(request).error());
+  }
   if (auto locked = lock_for_the_rest_of_the_process(arguments.user_uuid); !locked) {
+    log_attempt(Operation::Update, arguments, outcome_of_failure(locked.error()));
     return std::unexpected(std::move(locked).error());
   }
   auto changed = password_backend::change_password(arguments.user_uuid, std::move((*request)[0]),
                                                    std::move((*request)[1]), hold_termination_signals);
+  log_attempt(Operation::Update, arguments, outcome_of_change(changed));
   if (!changed) {
     auto failure = std::move(changed).error();
     if (failure.may_be_apart) return std::unexpected(UnfinishedChange(std::move(failure.error)));
