@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "common/utf8.hpp"
 
@@ -60,7 +61,8 @@ class RequestReader {
     return " at line " + std::to_string(line) + " column " + std::to_string(column);
   }
   [[nodiscard]] std::unexpected<InputError> fault(std::string what, std::size_t position) const {
-    return std::unexpected(InputError(what + location(position)));
+    what += location(position);
+    return std::unexpected(InputError(std::move(what)));
   }
   [[nodiscard]] bool at_end() const { return at_ >= text_.size(); }
   [[nodiscard]] std::uint8_t peek() const { return text_[at_]; }
@@ -247,8 +249,9 @@ std::expected<std::vector<common::SecretBytes>, InputError> RequestReader::read(
   std::vector<common::SecretBytes> values;
   values.reserve(values_.size());
   for (std::size_t i = 0; i < values_.size(); ++i) {
-    if (!values_[i]) return std::unexpected(InputError("missing field `" + std::string(members_[i]) + "`"));
-    values.push_back(std::move(*values_[i]));
+    auto& value = values_[i];
+    if (!value.has_value()) return std::unexpected(InputError("missing field `" + std::string(members_[i]) + "`"));
+    values.push_back(std::move(*value));
   }
   return values;
 }
