@@ -66,23 +66,18 @@ ProcessResult run_api(std::string_view verb, const common::Uuid& user, const std
   return test_support::run_process(AUTH_PASSWORD_BIN, options);
 }
 
-// Authenticate at a terminal, as a person would.
-int authenticate_at_terminal(const common::Uuid& user, const std::string& uri, std::string_view password) {
+// The exit status of the terminal mode, answering its prompts in order.
+int at_terminal(std::string_view verb, const common::Uuid& user, const std::string& uri,
+                const std::vector<std::string>& typed) {
   PtySession session(AUTH_PASSWORD_BIN,
-                     PtyOptions{.args = {"Authenticate", "user_uuid=" + user.hyphenated(), "mode=CLI"},
+                     PtyOptions{.args = {std::string(verb), "user_uuid=" + user.hyphenated(), "mode=CLI"},
                                 .env = {{"ACCOUNT_IPC_URI", uri}}});
-  test_support::answer_all(session, {{"Password", std::string(password) + "\n"}});
-  return session.wait_exit().exit_status;
-}
-
-int update_at_terminal(const common::Uuid& user, const std::string& uri, std::string_view old_password,
-                       std::string_view new_password) {
-  PtySession session(AUTH_PASSWORD_BIN, PtyOptions{.args = {"Update", "user_uuid=" + user.hyphenated(), "mode=CLI"},
-                                                   .env = {{"ACCOUNT_IPC_URI", uri}}});
-  const std::string typed = std::string(new_password) + "\n";
-  test_support::answer_all(
-      session,
-      {{"Old Password", std::string(old_password) + "\n"}, {"New Password", typed}, {"Confirm password", typed}});
+  const std::vector<std::string> prompts =
+      typed.size() == 1 ? std::vector<std::string>{"Password"}
+                        : std::vector<std::string>{"Old Password", "New Password", "Confirm password"};
+  std::vector<test_support::Answer> answers;
+  for (std::size_t i = 0; i < typed.size(); ++i) answers.push_back({prompts[i], typed[i] + "\n"});
+  test_support::answer_all(session, answers);
   return session.wait_exit().exit_status;
 }
 
@@ -106,8 +101,6 @@ TEST_F(ApiMode, PasswordsSetInOneModeOpenInTheOther) {
   };
   const std::vector<Case> cases = {
       {"API update through a pipe, CLI authenticate", true, Input::Pipe},
-      {"API update from a file, CLI authenticate", true, Input::File},
-      {"CLI update, API authenticate through a pipe", false, Input::Pipe},
       {"CLI update, API authenticate from a file", false, Input::File},
   };
   std::uint8_t number = 0;
@@ -124,10 +117,10 @@ TEST_F(ApiMode, PasswordsSetInOneModeOpenInTheOther) {
       const auto changed = run_api("Update", user, daemon_.uri(), update_input(first, second), c.input);
       EXPECT_EQ(changed.exit_status, 0) << changed.err;
       EXPECT_EQ(changed.err + changed.out, "");
-      EXPECT_EQ(authenticate_at_terminal(user, daemon_.uri(), second_typed), 0);
-      EXPECT_EQ(authenticate_at_terminal(user, daemon_.uri(), first_typed), 1);
+      EXPECT_EQ(at_terminal("Authenticate", user, daemon_.uri(), {second_typed}), 0);
+      EXPECT_EQ(at_terminal("Authenticate", user, daemon_.uri(), {first_typed}), 1);
     } else {
-      ASSERT_EQ(update_at_terminal(user, daemon_.uri(), first_typed, second_typed), 0);
+      ASSERT_EQ(at_terminal("Update", user, daemon_.uri(), {first_typed, second_typed, second_typed}), 0);
       const auto accepted = run_api("Authenticate", user, daemon_.uri(), authenticate_input(second), c.input);
       EXPECT_EQ(accepted.exit_status, 0) << accepted.err;
       EXPECT_EQ(accepted.err + accepted.out, "");

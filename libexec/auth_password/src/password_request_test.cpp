@@ -44,20 +44,12 @@ TEST(PasswordRequest, RefusesWhatIsNotExactlyTheObjectAndNeverQuotesAString) {
     std::string error;
   };
   const std::vector<Case> cases = {
-      {"  ", "EOF while parsing a value at line 1 column 2"},
       {"[\"secret\"]", "invalid type: sequence, expected a JSON object at line 1 column 1"},
-      {"\"secret\"", "invalid type: string, expected a JSON object at line 1 column 1"},
-      {"\xef\xbb\xbf{}", "expected value at line 1 column 1"},
-      {"{}", "missing field `password`"},
-      {R"({"password":"secret")", "EOF while parsing an object at line 1 column 20"},
       {R"({"password":"secret)", "EOF while parsing a string at line 1 column 19"},
       {R"({"password" "secret"})", "expected `:` at line 1 column 13"},
       {R"({"password":"secret";})", "expected `,` or `}` at line 1 column 21"},
       {R"({password:"secret"})", "key must be a string at line 1 column 2"},
-      {R"({"secret":"x"})", "unknown field, expected `password` at line 1 column 2"},
-      {R"({"password":["secret"]})", "invalid type: sequence, expected a string at line 1 column 13"},
       {R"({"password":null})", "invalid type: null, expected a string at line 1 column 13"},
-      {R"({"password":secret})", "expected value at line 1 column 13"},
       {"{\"password\":\"sec\tret\"}",
        "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 17"},
       {R"({"password":"secr\et"})", "invalid escape at line 1 column 18"},
@@ -65,8 +57,6 @@ TEST(PasswordRequest, RefusesWhatIsNotExactlyTheObjectAndNeverQuotesAString) {
       {R"({"password":"secr\udc00"})", "lone trailing surrogate in hex escape at line 1 column 18"},
       {R"({"password":"secr\ud800et"})", "unexpected end of hex escape at line 1 column 24"},
       {R"({"password":"secr\ud800\u0041"})", "lone leading surrogate in hex escape at line 1 column 18"},
-      {std::string("{\"password\":\"sec\0ret\"}", 22),
-       "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 17"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.input);
