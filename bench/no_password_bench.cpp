@@ -1,7 +1,7 @@
-// Whether the time "Sorry." takes tells that a user has no password:
-// Authenticate with a wrong password, typed on a pseudo-terminal, for a user
-// who has one and for a user who has none, against one accountd, the two
-// alternating. Each pair's ratio is taken of the CPU times of the two
+// Whether the time a refusal takes tells that a user has no password:
+// Authenticate with a wrong password, typed on a pseudo-terminal (CLI) or
+// handed over on standard input (API), for a user who has one and for a user
+// who has none, against one accountd, the two alternating. Each pair's ratio is taken of the CPU times of the two
 // processes themselves (user and system time, which leave out waiting for
 // the daemon, the terminal and the CPU); the figure is the median of the
 // pairs.
@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "pty_session.hpp"
+#include "run_process.hpp"
 #include "running_accountd.hpp"
 
 namespace {
@@ -49,17 +51,34 @@ test_support::PtyOptions options(const std::string& uri, std::string_view verb, 
   return {.args = {std::string(verb), "user_uuid=" + std::string(user), "mode=CLI"}, .env = {{"ACCOUNT_IPC_URI", uri}}};
 }
 
-Run refused_authentication(const std::string& program, const std::string& uri, std::string_view user) {
+enum class Mode : std::uint8_t { Cli, Api };
+
+Run refused_authentication(const std::string& program, const std::string& uri, std::string_view user, Mode mode) {
   const double cpu_before = cpu_milliseconds_of_reaped_children();
   const auto started = Clock::now();
-  test_support::PtySession session(program, options(uri, "Authenticate", user));
-  test_support::answer_all(session, {{"Password", "not the password\n"}});
-  const auto ended = session.wait_exit();
+  int exit_status = -1;
+  std::string shown;
+  bool refused = false;
+  if (mode == Mode::Cli) {
+    test_support::PtySession session(program, options(uri, "Authenticate", user));
+    test_support::answer_all(session, {{"Password", "not the password\n"}});
+    exit_status = session.wait_exit().exit_status;
+    shown = session.transcript();
+    refused = shown.ends_with("Sorry.\n");
+  } else {
+    const auto result =
+        test_support::run_process(program, {.args = {"Authenticate", "user_uuid=" + std::string(user), "mode=API"},
+                                            .stdin_data = R"({"password": "not the password"})",
+                                            .env = {{"ACCOUNT_IPC_URI", uri}}});
+    exit_status = result.exit_status;
+    shown = result.err;
+    refused = shown == "Error: \"password not accepted\"\n";
+  }
   const Run run{cpu_milliseconds_of_reaped_children() - cpu_before,
                 std::chrono::duration<double, std::milli>(Clock::now() - started).count()};
-  if (ended.exit_status != 1 || !session.transcript().ends_with("Sorry.\n")) {
+  if (exit_status != 1 || !refused) {
     throw std::runtime_error("Authenticate of " + std::string(user) + " was not refused: \"" +
-                             test_support::visible(session.transcript()) + "\"");
+                             test_support::visible(shown) + "\"");
   }
   return run;
 }
@@ -82,32 +101,35 @@ int measure(const std::string& auth_password, const std::string& accountd, int r
     if (session.wait_exit().exit_status != 0) throw std::runtime_error("the first password was not set");
   }
 
-  std::vector<double> with_cpu;
-  std::vector<double> without_cpu;
-  std::vector<double> cpu_ratio;
-  std::vector<double> wall_ratio;
-  for (int i = 0; i < runs; ++i) {
-    // Either may go first, so that neither always meets a warmer machine.
-    Run with;
-    Run without;
-    if (i % 2 == 0) {
-      with = refused_authentication(auth_password, daemon.uri(), WITH_PASSWORD);
-      without = refused_authentication(auth_password, daemon.uri(), WITHOUT_PASSWORD);
-    } else {
-      without = refused_authentication(auth_password, daemon.uri(), WITHOUT_PASSWORD);
-      with = refused_authentication(auth_password, daemon.uri(), WITH_PASSWORD);
-    }
-    with_cpu.push_back(with.cpu_milliseconds);
-    without_cpu.push_back(without.cpu_milliseconds);
-    cpu_ratio.push_back(without.cpu_milliseconds / with.cpu_milliseconds);
-    wall_ratio.push_back(without.milliseconds / with.milliseconds);
-  }
   std::printf("| Authenticate refused (median of %d) | user without a password | user with one | ratio | goal |\n",
               runs);
   std::printf("|---|---|---|---|---|\n");
-  std::printf("| CPU time | %.3f ms | %.3f ms | %.3f | 1.00 +- 0.05 |\n", median(without_cpu), median(with_cpu),
-              median(cpu_ratio));
-  std::printf("| wall time | | | %.3f | |\n", median(wall_ratio));
+  for (const Mode mode : {Mode::Cli, Mode::Api}) {
+    const char* name = mode == Mode::Cli ? "CLI" : "API";
+    std::vector<double> with_cpu;
+    std::vector<double> without_cpu;
+    std::vector<double> cpu_ratio;
+    std::vector<double> wall_ratio;
+    for (int i = 0; i < runs; ++i) {
+      // Either may go first, so that neither always meets a warmer machine.
+      Run with;
+      Run without;
+      if (i % 2 == 0) {
+        with = refused_authentication(auth_password, daemon.uri(), WITH_PASSWORD, mode);
+        without = refused_authentication(auth_password, daemon.uri(), WITHOUT_PASSWORD, mode);
+      } else {
+        without = refused_authentication(auth_password, daemon.uri(), WITHOUT_PASSWORD, mode);
+        with = refused_authentication(auth_password, daemon.uri(), WITH_PASSWORD, mode);
+      }
+      with_cpu.push_back(with.cpu_milliseconds);
+      without_cpu.push_back(without.cpu_milliseconds);
+      cpu_ratio.push_back(without.cpu_milliseconds / with.cpu_milliseconds);
+      wall_ratio.push_back(without.milliseconds / with.milliseconds);
+    }
+    std::printf("| %s, CPU time | %.3f ms | %.3f ms | %.3f | 1.00 +- 0.05 |\n", name, median(without_cpu),
+                median(with_cpu), median(cpu_ratio));
+    std::printf("| %s, wall time | | | %.3f | |\n", name, median(wall_ratio));
+  }
   return 0;
 }
 

@@ -185,6 +185,51 @@ TEST_F(MemoryProbe, NoPasswordEnvelopeKeyOrMasterKeyOutlivesAnOperation) {
   EXPECT_EQ(stored_master_key(daemon.uri(), USER, SECOND), key);
 }
 
+// The same through the programs' front end: what was read from standard input
+// is gone too.
+TEST_F(MemoryProbe, NoPasswordOutlivesAnOperationThroughStandardInput) {
+  RunningAccountd daemon(ACCOUNTD_BIN, std::nullopt);
+  ASSERT_TRUE(daemon.ready()) << daemon.log();
+  const auto json = [](std::string_view member, std::string_view password) {
+    return "\"" + std::string(member) + "\":\"" + std::string(password) + "\"";
+  };
+  struct Case {
+    std::string what;
+    std::string command;
+    std::string input;
+    std::vector<std::string_view> secrets;
+    int exit_status;
+  };
+  const Case cases[] = {
+      {"first change",
+       "Update",
+       "{" + json("old_password", WRONG) + "," + json("new_password", FIRST) + "}",
+       {WRONG, FIRST},
+       0},
+      {"change",
+       "Update",
+       "{" + json("old_password", FIRST) + "," + json("new_password", SECOND) + "}",
+       {FIRST, SECOND},
+       0},
+      {"check accepted", "Authenticate", "{" + json("password", SECOND) + "}", {SECOND}, 0},
+  };
+  for (const auto& c : cases) {
+    std::vector<Pattern> searched;
+    for (std::size_t i = 0; i < c.secrets.size(); ++i) {
+      std::ranges::move(password_patterns("secret" + std::to_string(i), c.secrets[i]), std::back_inserter(searched));
+    }
+    const auto run =
+        test_support::run_process(MEMORY_PROBE_BIN, {.args = {c.command, USER_ARGUMENT, "mode=API"},
+                                                     .stdin_data = c.input,
+                                                     .env = {{"ACCOUNT_IPC_URI", daemon.uri()},
+                                                             {"AUTH_MEMORY_PROBE_PATTERNS", pattern_variable(searched)},
+                                                             {"AUTH_MEMORY_PROBE_PLANT", std::nullopt}}});
+    EXPECT_EQ(run.exit_status, c.exit_status) << c.what << "\n" << run.err;
+    EXPECT_TRUE(clean(run.out)) << c.what << "\n" << run.out;
+    EXPECT_GT(bytes_searched(run.out), 1U << 20) << c.what;
+  }
+}
+
 // The search made while the program waits, asked for over the probe's socket.
 std::string search_now(const common::UniqueFd& listener) {
   std::array<pollfd, 1> ready{{{listener.get(), POLLIN, 0}}};

@@ -31,7 +31,14 @@ ProcessResult run_process(const std::string& program, const ProcessOptions& opti
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    ::dup2(in.read.get(), 0);
+    if (options.close_stdin) {
+      ::close(0);
+    } else if (options.stdin_file) {
+      const int fd = ::open(options.stdin_file->c_str(), O_RDONLY | O_CLOEXEC);
+      ::dup2(fd, 0);
+    } else {
+      ::dup2(in.read.get(), 0);
+    }
     ::dup2(err.write.get(), 2);
     if (options.close_stdout) {
       ::close(1);

@@ -10,6 +10,10 @@ namespace test_support {
 struct ProcessOptions {
   std::vector<std::string> args;  // after the program name; may hold any bytes but NUL
   std::string stdin_data;         // written to a pipe on standard input, then closed
+  // Instead of the pipe: a file opened for reading, or, with close_stdin, no
+  // standard input at all.
+  std::optional<std::string> stdin_file;
+  bool close_stdin = false;
   // Instead of capturing standard output: a file to open on it ("/dev/full"),
   // or nullopt with close_stdout to start the program with it closed.
   std::optional<std::string> stdout_file;

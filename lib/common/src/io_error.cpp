@@ -48,6 +48,30 @@ ErrorKind IoError::kind() const {
                     payload_);
 }
 
+FailureClass IoError::failure_class() const {
+  if (const auto* custom = std::get_if<Custom>(&payload_)) {
+    if (const FailureClass wrapped = custom->error.failure_class(); wrapped != FailureClass::Unclassified) {
+      return wrapped;
+    }
+  }
+  switch (kind()) {
+    case ErrorKind::NotFound:
+    case ErrorKind::PermissionDenied:
+    case ErrorKind::ConnectionRefused:
+    case ErrorKind::ConnectionReset:
+    case ErrorKind::ConnectionAborted:
+    case ErrorKind::NotConnected:
+    case ErrorKind::AddrNotAvailable:
+    case ErrorKind::HostUnreachable:
+    case ErrorKind::NetworkUnreachable:
+    case ErrorKind::NetworkDown:
+    case ErrorKind::BrokenPipe:
+    case ErrorKind::TimedOut:
+    case ErrorKind::UnexpectedEof: return FailureClass::Unreachable;
+    default: return FailureClass::Unclassified;
+  }
+}
+
 std::optional<int> IoError::os_code() const {
   if (const auto* os = std::get_if<Os>(&payload_)) return os->code;
   return std::nullopt;

@@ -89,7 +89,8 @@ std::expected<ChangeLock, common::AnyError> lock_password_change(const common::U
     while (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
       if (errno != EWOULDBLOCK && errno != EINTR) return std::unexpected(common::IoError::last_os_error());
       if (Clock::now() >= deadline) {
-        return std::unexpected(common::MessageError("another password change for this user is in progress"));
+        return std::unexpected(
+            common::MessageError("another password change for this user is in progress", common::FailureClass::Busy));
       }
       std::this_thread::sleep_for(RETRY_INTERVAL);
     }

@@ -67,7 +67,8 @@ std::expected<common::SecretBytes, common::AnyError> open_sealed(const common::S
   if (sealed.size() < GCM_NONCE_BYTES) return failure("Data too short");
   common::SecretBytes master_key;
   if (!aes_256_gcm_open(key.bytes(), sealed.first(GCM_NONCE_BYTES), sealed.subspan(GCM_NONCE_BYTES), master_key)) {
-    return failure("decryption failure: Error");
+    // The one failure that says the password was the wrong one.
+    return std::unexpected(common::MessageError("decryption failure: Error", common::FailureClass::CredentialRejected));
   }
   return master_key;
 }

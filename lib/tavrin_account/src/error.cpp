@@ -52,6 +52,11 @@ Error Error::of_kind(Kind kind, std::string text) {
   return Error(kind, std::move(text));
 }
 
+common::FailureClass Error::failure_class() const noexcept {
+  if (kind_ == Kind::NoSuchUser || kind_ == Kind::NoSuchSecret) return common::FailureClass::NotFound;
+  return common::FailureClass::PeerFault;
+}
+
 std::string Error::display() const {
   switch (kind_) {
     case Kind::Communication: return "communication error: " + text_;

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "attempt_log.hpp"
+#include "change_steps.hpp"
 #include "common/io_error.hpp"
 #include "common/quote.hpp"
 #include "common/unique_fd.hpp"
@@ -23,6 +25,8 @@ constexpr std::string_view UPDATE_FAILED = "Unable to update user password: ";
 // different passwords: true whether they are apart or in step, since the same
 // change finishes the one and is an ordinary change in the other.
 constexpr std::string_view RUN_AGAIN = "Run the same change again to complete it.\n";
+
+}  // namespace
 
 // From the first write on, a change runs to its end and says how it ended: a
 // signal that killed or stopped the process with a write in flight would
@@ -60,6 +64,8 @@ std::expected<void, common::AnyError> lock_for_the_rest_of_the_process(const com
   return {};
 }
 
+namespace {
+
 Failure update_failed(const common::AnyError& error, std::string_view more = {}) {
   // The reason may carry the daemon's bytes: shown, never obeyed.
   std::string message(UPDATE_FAILED);
@@ -73,10 +79,15 @@ Failure update_failed(const common::AnyError& error, std::string_view more = {})
 
 Outcome CliMode::authenticate(ModeArguments arguments) {
   auto password = prompt::interact(prompt::PasswordPrompt().with_prompt("Password").with_allow_empty(true));
-  if (!password) return std::unexpected(std::move(password).error());
+  if (!password) {
+    log_attempt(Operation::Authenticate, arguments, failed_for(Reason::BadInput, password.error().display()));
+    return std::unexpected(std::move(password).error());
+  }
+  const auto checked = password_backend::check_password(arguments.user_uuid, password->bytes());
+  log_attempt(Operation::Authenticate, arguments, outcome_of_check(checked));
   // A wrong password, a missing or unusable hash and an unreachable account
   // service must look the same to whoever is typing.
-  if (!password_backend::check_password(arguments.user_uuid, password->bytes()).value_or(false)) {
+  if (!checked.value_or(false)) {
     return std::unexpected(Failure::refusal("Sorry.\n"));
   }
   return {};
@@ -84,18 +95,26 @@ Outcome CliMode::authenticate(ModeArguments arguments) {
 
 Outcome CliMode::update(ModeArguments arguments) {
   auto old_password = prompt::interact(prompt::PasswordPrompt().with_prompt("Old Password").with_allow_empty(true));
-  if (!old_password) return std::unexpected(std::move(old_password).error());
+  if (!old_password) {
+    log_attempt(Operation::Update, arguments, failed_for(Reason::BadInput, old_password.error().display()));
+    return std::unexpected(std::move(old_password).error());
+  }
   auto new_password = prompt::interact(prompt::PasswordPrompt()
                                            .with_prompt("New Password")
                                            .with_allow_empty(true)
                                            .with_confirmation("Confirm password", "Passwords mismatching"));
-  if (!new_password) return std::unexpected(std::move(new_password).error());
+  if (!new_password) {
+    log_attempt(Operation::Update, arguments, failed_for(Reason::BadInput, new_password.error().display()));
+    return std::unexpected(std::move(new_password).error());
+  }
 
   if (auto locked = lock_for_the_rest_of_the_process(arguments.user_uuid); !locked) {
+    log_attempt(Operation::Update, arguments, outcome_of_failure(locked.error()));
     return std::unexpected(update_failed(locked.error()));
   }
   auto changed = password_backend::change_password(arguments.user_uuid, std::move(*old_password),
                                                    std::move(*new_password), hold_termination_signals);
+  log_attempt(Operation::Update, arguments, outcome_of_change(changed));
   if (!changed) {
     const auto& failure = changed.error();
     return std::unexpected(update_failed(failure.error, failure.may_be_apart ? RUN_AGAIN : ""));

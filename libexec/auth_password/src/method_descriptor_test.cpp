@@ -64,13 +64,5 @@ TEST(MethodDescriptor, DispatchesEachOperationToTheModeNamedExactly) {
   EXPECT_EQ(cli + api, 11);
 }
 
-TEST(ApiMode, IsNotImplementedYet) {
-  ApiMode api;
-  const auto outcome = api.authenticate(ModeArguments{});
-  ASSERT_FALSE(outcome);
-  EXPECT_EQ(outcome.error().report(), "Error: \"not yet implemented\"\n");
-  EXPECT_FALSE(api.update(ModeArguments{}));
-}
-
 }  // namespace
 }  // namespace auth_password

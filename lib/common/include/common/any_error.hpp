@@ -6,6 +6,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "common/failure_class.hpp"
+
 namespace common {
 
 // An error type has a display form (for people) and a debug form (for the
@@ -17,8 +19,8 @@ concept ErrorValue = requires(const E& e) {
 };
 
 // The one carrier every failure travels upwards in. It is moved, never
-// copied, and offers nothing but its two printed forms: nobody on the way up
-// inspects or converts it.
+// copied, and offers nothing but its two printed forms and the class its
+// value declares: nobody on the way up inspects or converts it.
 class [[nodiscard]] AnyError {
  public:
   template <ErrorValue E>
@@ -34,18 +36,21 @@ class [[nodiscard]] AnyError {
 
   [[nodiscard]] std::string display() const { return impl_->display(); }
   [[nodiscard]] std::string debug() const { return impl_->debug(); }
+  [[nodiscard]] FailureClass failure_class() const { return impl_->failure_class(); }
 
  private:
   struct Concept {
     virtual ~Concept() = default;
     [[nodiscard]] virtual std::string display() const = 0;
     [[nodiscard]] virtual std::string debug() const = 0;
+    [[nodiscard]] virtual FailureClass failure_class() const = 0;
   };
   template <class E>
   struct Model final : Concept {
     explicit Model(E e) : value(std::move(e)) {}
     [[nodiscard]] std::string display() const override { return value.display(); }
     [[nodiscard]] std::string debug() const override { return value.debug(); }
+    [[nodiscard]] FailureClass failure_class() const override { return failure_class_of(value); }
     E value;
   };
 

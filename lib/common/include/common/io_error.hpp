@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "common/any_error.hpp"
+#include "common/failure_class.hpp"
 
 namespace common {
 
@@ -77,6 +78,10 @@ class [[nodiscard]] IoError {
 
   [[nodiscard]] ErrorKind kind() const;
   [[nodiscard]] std::optional<int> os_code() const;
+  // A wrapped error's own class; otherwise Unreachable for the kinds a
+  // connection fails with (refused, reset, no such socket, not allowed,
+  // timed out, ended early), else Unclassified.
+  [[nodiscard]] FailureClass failure_class() const;
 
   [[nodiscard]] std::string display() const;
   [[nodiscard]] std::string debug() const;

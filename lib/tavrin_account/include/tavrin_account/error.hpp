@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/failure_class.hpp"
+
 namespace tavrin_account {
 
 // A failure reported by (or on the way to) the account service.
@@ -60,6 +62,10 @@ class [[nodiscard]] Error {
 
   [[nodiscard]] std::string display() const;
   [[nodiscard]] std::string debug() const;
+  // NotFound for a user or secret the service does not have; PeerFault for
+  // everything else, which the service sent or which came instead of a usable
+  // reply.
+  [[nodiscard]] common::FailureClass failure_class() const noexcept;
 
   // Equal when they say the same; where an error came from is asked apart.
   friend bool operator==(const Error& a, const Error& b) { return a.kind_ == b.kind_ && a.text_ == b.text_; }

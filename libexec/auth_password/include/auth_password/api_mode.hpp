@@ -4,8 +4,10 @@
 
 namespace auth_password {
 
-// The programmatic front end. It is declared so callers can name it, but has
-// no operations yet; it never touches a user's secrets.
+// The front end for programs: the passwords come as one JSON object on
+// standard input, the outcome is the exit status and, on failure, the
+// driver's one line on standard error. Nothing is written to standard output
+// and no terminal is used.
 class ApiMode final : public Mode {
  public:
   [[nodiscard]] std::string_view name() const override { return "API"; }
