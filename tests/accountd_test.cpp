@@ -453,7 +453,7 @@ TEST_P(AccountdFlood, LeavesABoundedLogAndServedRequestsAreStillLogged) {
     // What was left out is summed up once its second is over: the lines
     // written and the numbers left out come to every frame answered.
     const std::string peer = "pid=" + std::to_string(child.pid()) + " uid=" + std::to_string(uid) + " ";
-    const std::string summary = " more from pid " + std::to_string(child.pid()) + " uid " + std::to_string(uid);
+    const std::string summary = " more from uid " + std::to_string(uid);
     const auto accounted = [&] {
       std::size_t count = 0;
       std::istringstream log(daemon.log());
@@ -484,5 +484,80 @@ INSTANTIATE_TEST_SUITE_P(Floods, AccountdFlood,
                                          Flood{"RefusedUidOn2000Connections", false, 2000, 2000},
                                          Flood{"OwnersMalformedFrames", true, 1, FLOOD_FRAMES}),
                          [](const testing::TestParamInfo<Flood>& row) { return row.param.name; });
+
+constexpr uid_t ALLOWED = 1000;
+
+struct Hog {
+  std::string name;  // as a test name
+  std::size_t connections;
+  std::size_t closed_at_once;  // beyond the user's share of the slots
+};
+
+void PrintTo(const Hog& hog, std::ostream* out) { *out << hog.name; }
+
+class AccountdFairness : public testing::TestWithParam<Hog> {};
+
+// An allowed user opens connections and sends one more byte of a frame on
+// each every half second, never silent long enough for the idle rule. Beyond
+// its share its connections are closed as they come, the rest once their
+// request has not come whole within five seconds, and root is answered at
+// once all the while.
+TEST_P(AccountdFairness, RootIsAnsweredBesideAnAllowedUserThatTricklesOnEverySlot) {
+  const Hog& hog = GetParam();
+  RunningAccountd daemon(ACCOUNTD_BIN, std::nullopt, "unix://@accountd-hog-" + std::to_string(::getpid()) + hog.name,
+                         {"--allow-uid", std::to_string(ALLOWED)});
+  ASSERT_TRUE(daemon.ready()) << daemon.log();
+  test_support::ChildAsUser child(ALLOWED, [&](int fd) {
+    std::vector<common::UniqueFd> open;
+    for (std::size_t i = 0; i < hog.connections; ++i) {
+      if (auto connection = raw_connect(daemon.uri()); connection.valid()) open.push_back(std::move(connection));
+    }
+    const std::string frame = test_support::frame_of(std::string(64, '{'));
+    const auto closed_now = [&] {
+      std::size_t closed = 0;
+      for (auto& connection : open) {
+        char byte = 0;
+        if (!connection.valid()) {
+          ++closed;
+        } else if (::recv(connection.get(), &byte, 1, MSG_DONTWAIT) == 0) {
+          connection.reset();
+          ++closed;
+        }
+      }
+      return closed;
+    };
+    const auto start = std::chrono::steady_clock::now();
+    std::size_t closed = 0;
+    for (std::size_t step = 0; closed < open.size() && step < 40; ++step) {
+      for (auto& connection : open) {
+        if (connection.valid()) (void)::send(connection.get(), &frame[step], 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+      }
+      std::this_thread::sleep_for(500ms);
+      closed = closed_now();
+      if (step == 1)
+        report(fd, "connected " + std::to_string(open.size()) + ", closed " + std::to_string(closed) + "\n");
+    }
+    const auto took = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+    report(fd, "closed " + std::to_string(closed) + (took.count() < 10 ? " within 10 s\n" : " later\n"));
+  });
+  const std::string connected = child.read_until("\n");
+  if (connected.starts_with("cannot run as")) GTEST_SKIP() << connected;
+  EXPECT_EQ(connected,
+            "connected " + std::to_string(hog.connections) + ", closed " + std::to_string(hog.closed_at_once) + "\n")
+      << daemon.log();
+  auto root = connect(daemon);
+  answer_within_seconds(root);
+  EXPECT_EQ(tavrin_account::get_secret(root, USER, "x").error(), Error::no_such_secret());
+  EXPECT_EQ(child.finish().substr(connected.size()), "closed " + std::to_string(hog.connections) + " within 10 s\n");
+  EXPECT_TRUE(log_shows(daemon, "dropped: request not whole within 5000 ms")) << daemon.log();
+  if (hog.closed_at_once != 0) {
+    EXPECT_TRUE(log_shows(daemon, "holds its share of 64 slots")) << daemon.log();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Hogs, AccountdFairness,
+                         testing::Values(Hog{"WithinItsShare", 64, 0}, Hog{"OnEverySlot", 512, 448},
+                                         Hog{"BeyondEverySlot", 600, 536}),
+                         [](const testing::TestParamInfo<Hog>& row) { return row.param.name; });
 
 }  // namespace

@@ -90,6 +90,14 @@ std::size_t RefusedClients::close_expired(Clock::time_point now) {
   return closed;
 }
 
+bool RefusedClients::close_oldest(Clock::time_point now) {
+  if (clients_.empty()) return false;
+  const Refused& client = clients_.front();
+  log_.log(client.peer, client.peer + " refused: uid not allowed, out of descriptors -> closed", now);
+  clients_.pop_front();
+  return true;
+}
+
 std::optional<RefusedClients::Clock::time_point> RefusedClients::next_deadline() const {
   if (clients_.empty()) return std::nullopt;
   return clients_.front().deadline;

@@ -39,6 +39,9 @@ class RefusedClients {
   // Each gives how many clients it closed.
   std::size_t serve(std::span<const pollfd> polled, Clock::time_point now);
   std::size_t close_expired(Clock::time_point now);
+  // Closes the client that came first, to give its descriptor to a
+  // connection waiting behind the crowd; false when there is none.
+  bool close_oldest(Clock::time_point now);
   [[nodiscard]] std::optional<Clock::time_point> next_deadline() const;
   [[nodiscard]] std::size_t size() const { return clients_.size(); }
 
