@@ -69,7 +69,7 @@ TEST(PathTrust, BelievesOnlyAWayNobodyElseCouldHaveLaid) {
       {"group-writable directory", tree.path("group-writable/x"), false, false, tree.path("group-writable")},
       {"passing a directory others may write", tree.path("open/../private/entry"), true, true, {}},
       {"entry in a directory others may write", tree.path("open/x"), false, false, tree.path("open")},
-      {"relative path", "private/entry", false, false, "private/entry"},
+      {"relative path", "private/entry", false, false, "absolute"},
       {"a file taken for a directory", tree.path("private/entry/x"), false, false, tree.path("private/entry")},
   };
   for (const auto& c : cases) {

@@ -32,7 +32,8 @@ struct WalkedPath {
 // private directory a stranger's one is, so it is never believed. A name not
 // there yet is guarded only in a directory nobody else may write. The path is
 // followed as the kernel follows it (symbolic links, "." and ".."), each
-// link judged as the entry it is; a refusal names the path and the reason.
+// link judged as the entry it is. A refusal says which entry or directory is
+// in doubt, and why.
 [[nodiscard]] std::expected<WalkedPath, MessageError> walk_trusted_path(std::string_view path, uid_t owner);
 
 // The directory `walked` ends at, opened for path lookups (O_PATH) and
