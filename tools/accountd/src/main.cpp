@@ -71,8 +71,8 @@ int main(int argc, char** argv) {
     socket_directory.emplace(std::move(*safe));
   }
   std::optional<accountd::CheckedDirectory> store_directory;
-  if (options->store_path) {
-    auto safe = accountd::check_store_files(*options->store_path, self);
+  if (const auto& store_path = options->store_path; store_path.has_value()) {
+    auto safe = accountd::check_store_files(*store_path, self);
     if (!safe) return fail(safe.error());
     store_directory.emplace(std::move(*safe));
   }
