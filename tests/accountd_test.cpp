@@ -279,6 +279,29 @@ TEST(Accountd, RefusesAStoreOrSocketThatOthersCouldReadPlantOrReplace) {
   std::filesystem::remove_all(origin);
 }
 
+// A directory of accountd's own is no safer than the ones above it: whoever
+// may write a parent may put another directory in its place.
+TEST(Accountd, RefusesAStoreOrSocketUnderAParentOthersMayWrite) {
+  for (const bool socket : {false, true}) {
+    SCOPED_TRACE(socket ? "socket" : "store");
+    const std::string parent = test_support::make_temp_directory("accountd-open-parent");
+    ::chmod(parent.c_str(), 0777);
+    const std::string dir = parent + "/private";
+    ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+    const std::string path = dir + (socket ? "/accountd.sock" : "/secrets.db");
+    const auto run = test_support::run_process(
+        ACCOUNTD_BIN, {.args = socket ? std::vector<std::string>{"--endpoint", "unix://" + path, "--memory"}
+                                      : std::vector<std::string>{
+                                            "--endpoint", "unix://@accountd-open-parent-" + std::to_string(::getpid()),
+                                            "--store", path}});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.err, "accountd: refusing the " + std::string(socket ? "socket " : "store ") + path + ": " + parent +
+                           " may be written by group or others (mode 0777)\n");
+    EXPECT_FALSE(std::filesystem::exists(path));
+    std::filesystem::remove_all(parent);
+  }
+}
+
 TEST(Accountd, ListensOnAbstractNamesAndRefusesToStealALiveSocket) {
   RunningAccountd daemon(ACCOUNTD_BIN, std::nullopt, "unix://@accountd-test-" + std::to_string(::getpid()));
   ASSERT_TRUE(daemon.ready()) << daemon.log();

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <string>
 
 #include "common/unique_fd.hpp"
@@ -195,7 +196,11 @@ TEST(EndpointTrust, ClientTalksOnlyToRootItselfOrTheOwnerOfASocketFileNobodyElse
       {"dedicated user's directory, mode 0755", directories.uri("open/accountd.sock"), STRANGER, true, {}},
       {"group-writable directory", directories.uri("group-writable/accountd.sock"), STRANGER, false, {}},
       {"squatter in a world-writable sticky directory", directories.uri("shared/acct.sock"), STRANGER, false, {}},
-      {"private directory inside a sticky one", directories.uri("shared/private/accountd.sock"), STRANGER, true, {}},
+      {"a stranger's directory inside a sticky one",
+       directories.uri("shared/private/accountd.sock"),
+       STRANGER,
+       false,
+       {}},
       {"through root's link to the directory", directories.uri("run/through-link.sock"), STRANGER, true, {}},
       {"a stranger's link in the sticky directory naming its private socket", directories.uri("shared/linked.sock"),
        STRANGER, false, directories.uri("open/linked.sock")},
@@ -246,11 +251,20 @@ TEST(EndpointTrust, AStrangerOnTheDefaultAnAbstractOrASquattedEndpointGetsNoPass
        directories.uri("shared/accountd.sock"),
        {{"Old Password", "old\n"}, {"New Password", "new\n"}, {"Confirm password", "new\n"}},
        "Unable to update user password: " + UNTRUSTED},
+      {"Update",
+       directories.uri("shared/private/accountd.sock"),
+       {{"Old Password", "old\n"}, {"New Password", "new\n"}, {"Confirm password", "new\n"}},
+       "Unable to update user password: " + UNTRUSTED},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.verb);
     StandInDaemon daemon(c.uri.value_or(std::string(tavrin_account::DEFAULT_ACCOUNT_IPC_URI)), STRANGER);
-    if (!daemon.listening()) GTEST_SKIP() << daemon.problem();
+    // The default name may be taken by a daemon of this machine: that row
+    // alone is left out, not the ones after it.
+    if (!daemon.listening()) {
+      std::cout << "[ SKIPPED ROW ] " << c.verb << ": " << daemon.problem() << "\n";
+      continue;
+    }
     PtySession session(AUTH_PASSWORD_BIN,
                        PtyOptions{.args = {c.verb, user, "mode=CLI"}, .env = {{"ACCOUNT_IPC_URI", c.uri}}});
     test_support::answer_all(session, c.answers);

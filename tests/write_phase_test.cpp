@@ -595,6 +595,14 @@ std::vector<Row> signal_rows() {
                   .plan = {.request = HASH_WRITE, .delayed = true},
                   .signal = SIGRTMIN + 3,
                   .requests = 3});
+  // The C library keeps signals 32 and 33 for itself and will not block
+  // them; the program blocks them all the same.
+  for (const int signo : {32, 33}) {
+    rows.push_back({.name = "signal " + std::to_string(signo) + " during the envelope write",
+                    .plan = {.request = ENVELOPE_WRITE, .delayed = true},
+                    .signal = signo,
+                    .requests = 3});
+  }
   // Asked to stop, the program waits for the reply in flight only so long:
   // then it hangs up and says so. The daemon may still apply that write; this
   // one does not.

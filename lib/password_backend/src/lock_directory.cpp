@@ -5,74 +5,86 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <optional>
 #include <string>
 
 #include "common/io_error.hpp"
 #include "common/message_error.hpp"
+#include "common/path_trust.hpp"
 
 namespace password_backend {
 namespace {
 
-constexpr const char* SUBDIRECTORY = "auth_password";
-constexpr const char* SHARED_FALLBACK = "/tmp";
+constexpr mode_t PRIVATE_DIRECTORY = S_IRWXU;
 constexpr mode_t OTHERS_ACCESS = S_IRWXG | S_IRWXO;
 
-// The final component is never followed: a symbolic link there could point
-// anywhere, and what counts is the directory itself.
-std::expected<common::UniqueFd, common::IoError> open_directory(int at, const char* path) {
-  common::UniqueFd directory(::openat(at, path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!directory.valid()) return std::unexpected(common::IoError::last_os_error());
+common::MessageError belongs_to_another_user(const std::string& path) {
+  return common::MessageError("the lock directory " + path + " belongs to another user");
+}
+
+// The parent the lock directory goes in, opened, when only root and this uid
+// could have laid the way to it.
+std::expected<common::UniqueFd, common::MessageError> open_parent(const std::string& path, uid_t uid) {
+  auto walked = common::walk_trusted_path(path, uid);
+  if (!walked) return std::unexpected(std::move(walked).error());
+  if (!walked->exists || !S_ISDIR(walked->entry.st_mode)) {
+    return std::unexpected(common::MessageError(path + " is not a directory"));
+  }
+  return common::open_walked_directory(*walked);
+}
+
+// This uid's own runtime directory, as a login manager makes it: owned by the
+// uid, mode 0700.
+std::expected<common::UniqueFd, common::MessageError> open_runtime_directory(uid_t uid) {
+  const std::string path = "/run/user/" + std::to_string(uid);
+  auto directory = open_parent(path, uid);
+  if (!directory) return directory;
+  struct stat status {};
+  if (::fstat(directory->get(), &status) != 0 || status.st_uid != uid || (status.st_mode & 07777U) != 0700) {
+    return std::unexpected(common::MessageError(path + " is not this user's runtime directory"));
+  }
   return directory;
 }
 
-std::optional<struct stat> status_of(const common::UniqueFd& fd) {
-  struct stat status {};
-  if (::fstat(fd.get(), &status) != 0) return std::nullopt;
-  return status;
+// Changes the mode of what `fd` (opened with O_PATH) is, through /proc: a
+// directory left without access by an earlier run under a tight umask cannot
+// be opened any other way to repair it.
+bool set_mode(int fd, mode_t mode) {
+  const std::string through_proc = "/proc/self/fd/" + std::to_string(fd);
+  return ::chmod(through_proc.c_str(), mode) == 0;
 }
 
-bool is_private_to(const struct stat& status, uid_t uid) {
-  return S_ISDIR(status.st_mode) && status.st_uid == uid && (status.st_mode & OTHERS_ACCESS) == 0;
-}
-
-// Root's, and either writable by nobody else or sticky, so that no other uid
-// can remove or rename what it holds.
-bool is_safely_shared(const struct stat& status) {
-  return S_ISDIR(status.st_mode) && status.st_uid == 0 &&
-         ((status.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (status.st_mode & S_ISVTX) != 0);
-}
-
+// `name` in `parent`, made if missing, and given mode 0700 whatever the
+// umask, or left by an earlier run without its owner's access bits. One that
+// another uid made, or that lets others in, is refused.
 std::expected<common::UniqueFd, common::AnyError> private_subdirectory(const common::UniqueFd& parent,
+                                                                       const std::string& shown,
                                                                        const std::string& name, uid_t uid) {
-  if (::mkdirat(parent.get(), name.c_str(), S_IRWXU) != 0 && errno != EEXIST) {
+  if (::mkdirat(parent.get(), name.c_str(), PRIVATE_DIRECTORY) != 0 && errno != EEXIST) {
     return std::unexpected(common::IoError::last_os_error());
   }
-  auto directory = open_directory(parent.get(), name.c_str());
-  if (!directory) return std::unexpected(std::move(directory).error());
-  const auto status = status_of(*directory);
-  if (!status || !is_private_to(*status, uid)) {
-    return std::unexpected(common::MessageError("the directory for password-change locks is not private"));
+  struct stat named {};
+  if (::fstatat(parent.get(), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
+    return std::unexpected(common::IoError::last_os_error());
   }
-  return std::move(*directory);
-}
-
-std::optional<common::UniqueFd> own_runtime_directory(const char* path, uid_t uid) {
-  if (path == nullptr || path[0] != '/') return std::nullopt;
-  auto directory = open_directory(AT_FDCWD, path);
-  if (!directory) return std::nullopt;
-  const auto status = status_of(*directory);
-  if (!status || !is_private_to(*status, uid)) return std::nullopt;
-  return std::move(*directory);
-}
-
-std::optional<common::UniqueFd> safely_shared_directory(const char* path) {
-  auto directory = open_directory(AT_FDCWD, path);
-  if (!directory) return std::nullopt;
-  const auto status = status_of(*directory);
-  if (!status || !is_safely_shared(*status)) return std::nullopt;
-  return std::move(*directory);
+  if (named.st_uid != uid) return std::unexpected(belongs_to_another_user(shown));
+  if (!S_ISDIR(named.st_mode)) {
+    return std::unexpected(common::MessageError("the lock directory " + shown + " is not a directory"));
+  }
+  common::UniqueFd directory(::openat(parent.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat opened {};
+  if (!directory.valid() || ::fstat(directory.get(), &opened) != 0) {
+    return std::unexpected(common::IoError::last_os_error());
+  }
+  if (opened.st_dev != named.st_dev || opened.st_ino != named.st_ino || opened.st_uid != uid) {
+    return std::unexpected(belongs_to_another_user(shown));
+  }
+  if ((opened.st_mode & OTHERS_ACCESS) != 0) {
+    return std::unexpected(common::MessageError("the lock directory " + shown + " is open to other users"));
+  }
+  if ((opened.st_mode & S_IRWXU) != S_IRWXU && !set_mode(directory.get(), PRIVATE_DIRECTORY)) {
+    return std::unexpected(common::IoError::last_os_error());
+  }
+  return directory;
 }
 
 }  // namespace
@@ -80,19 +92,15 @@ std::optional<common::UniqueFd> safely_shared_directory(const char* path) {
 std::expected<common::UniqueFd, common::AnyError> open_lock_directory() {
   const uid_t uid = ::geteuid();
   if (uid == 0) {
-    if (auto run = safely_shared_directory("/run")) return private_subdirectory(*run, SUBDIRECTORY, uid);
-  } else {
-    // Under a login manager both name the same directory, so a process that
-    // lost the variable (su, cron) still meets the others there.
-    const std::string per_user = "/run/user/" + std::to_string(uid);
-    const char* variable = ::secure_getenv("XDG_RUNTIME_DIR");
-    for (const char* path : {variable, per_user.c_str()}) {
-      if (auto runtime = own_runtime_directory(path, uid)) return private_subdirectory(*runtime, SUBDIRECTORY, uid);
-    }
+    auto run = open_parent("/run", uid);
+    if (run) return private_subdirectory(*run, "/run/auth_password", "auth_password", uid);
+  } else if (auto runtime = open_runtime_directory(uid)) {
+    return private_subdirectory(*runtime, "/run/user/" + std::to_string(uid) + "/auth_password", "auth_password", uid);
   }
-  auto shared = safely_shared_directory(SHARED_FALLBACK);
+  auto shared = open_parent("/tmp", uid);
   if (!shared) return std::unexpected(common::MessageError("no private directory for password-change locks"));
-  return private_subdirectory(*shared, std::string(SUBDIRECTORY) + "-" + std::to_string(uid), uid);
+  const std::string name = "auth_password-" + std::to_string(uid);
+  return private_subdirectory(*shared, "/tmp/" + name, name, uid);
 }
 
 }  // namespace password_backend

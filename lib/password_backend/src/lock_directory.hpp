@@ -7,15 +7,17 @@
 
 namespace password_backend {
 
-// The directory that holds this effective uid's change locks, opened: made
-// and owned by this uid, with no access for anyone else, in a place where no
-// other uid can have made, replaced or moved it. For root that is
-// /run/auth_password. For anyone else it is auth_password in the runtime
-// directory, XDG_RUNTIME_DIR or else /run/user/UID, whichever is this uid's
-// own (owned by it, mode 0700, not a symbolic link); without one, the
-// private directory /tmp/auth_password-UID, which nobody else can remove or
-// rename in the sticky /tmp, and which is refused when someone else made it
-// first. Every step is checked on the opened descriptor.
+// The directory that holds this effective uid's change locks, opened with
+// O_PATH. It depends on the effective uid alone, never on the environment,
+// so every process of the uid meets the others there: /run/auth_password for
+// root; for anyone else auth_password in /run/user/UID when that is the
+// uid's own runtime directory (owned by it, mode 0700); otherwise
+// /tmp/auth_password-UID, which nobody else can remove or rename in the
+// sticky /tmp. The way there must be one only root and this uid could have
+// laid. The directory is made with mode 0700 whatever the umask; one of ours
+// that an earlier run left without our own access is given it back; one that
+// another uid made first, or that group or others may use, is refused,
+// saying so.
 [[nodiscard]] std::expected<common::UniqueFd, common::AnyError> open_lock_directory();
 
 }  // namespace password_backend

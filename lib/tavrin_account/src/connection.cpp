@@ -1,13 +1,18 @@
 #include "tavrin_account/connection.hpp"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <cstdlib>
+#include <optional>
 #include <span>
+#include <string>
 
 #include "common/fd_io.hpp"
 #include "common/peer_credentials.hpp"
@@ -61,13 +66,12 @@ std::expected<void, common::IoError> send_all(int fd, std::span<const std::uint8
 // A socket file may belong to a daemon that runs as a user of its own, but
 // only where nobody else could have put it first: a name in a directory that
 // anyone may write is anyone's.
-std::expected<void, common::IoError> check_peer(int socket, const EndpointAddress& endpoint) {
+std::expected<void, common::IoError> check_peer(int socket, const EndpointAddress& endpoint,
+                                                const struct stat* socket_file) {
   auto credentials = common::peer_credentials(socket);
   if (!credentials) return std::unexpected(std::move(credentials).error());
   if (credentials->uid == 0 || credentials->uid == ::geteuid()) return {};
-  if (endpoint.kind == EndpointAddress::Kind::Pathname && socket_file_is_held_by(endpoint.bytes, credentials->uid)) {
-    return {};
-  }
+  if (socket_file != nullptr && socket_file_is_held_by(endpoint.bytes, credentials->uid, *socket_file)) return {};
   return std::unexpected(common::IoError::with_message(common::ErrorKind::PermissionDenied,
                                                        "account service endpoint is held by an untrusted user"));
 }
@@ -87,20 +91,73 @@ void encode_frame_length(std::uint32_t length, std::uint8_t* prefix) noexcept {
   for (std::size_t i = 0; i < FRAME_PREFIX_LENGTH; ++i) prefix[i] = static_cast<std::uint8_t>(length >> (8U * i));
 }
 
+namespace {
+
+// The socket file a path leads to, held open so that the connection goes to
+// exactly the file that is judged and locked, whatever is renamed meanwhile.
+struct SocketFile {
+  common::UniqueFd fd;
+  struct stat status {};
+};
+
+std::expected<SocketFile, common::IoError> open_socket_file(const std::string& path) {
+  SocketFile file;
+  file.fd.reset(::open(path.c_str(), O_PATH | O_CLOEXEC));
+  if (!file.fd.valid() || ::fstat(file.fd.get(), &file.status) != 0) {
+    return std::unexpected(common::IoError::last_os_error());
+  }
+  return file;
+}
+
+// Through /proc the kernel reaches the opened file itself; without /proc,
+// by its name.
+int connect_to_file(int socket, const SocketFile& file, const SocketAddress& by_name) {
+  const std::string through_proc = "/proc/self/fd/" + std::to_string(file.fd.get());
+  auto address = make_socket_address({EndpointAddress::Kind::Pathname, through_proc});
+  if (!address) std::abort();  // invariant: "/proc/self/fd/N" fits any socket address
+  if (::connect(socket, address->get(), address->length) == 0) return 0;
+  if (errno != ENOENT || ::access("/proc/self/fd", F_OK) == 0) return -1;
+  return ::connect(socket, by_name.get(), by_name.length);
+}
+
+}  // namespace
+
+std::expected<std::string, common::IoError> endpoint_identity(const EndpointAddress& endpoint) {
+  std::string identity(1, static_cast<char>(endpoint.kind));
+  if (endpoint.kind == EndpointAddress::Kind::Abstract) return identity + endpoint.bytes;
+  auto file = open_socket_file(endpoint.bytes);
+  if (!file) return std::unexpected(std::move(file).error());
+  for (const std::uint64_t number :
+       {static_cast<std::uint64_t>(file->status.st_dev), static_cast<std::uint64_t>(file->status.st_ino)}) {
+    for (std::size_t i = 0; i < sizeof number; ++i) identity += static_cast<char>(number >> (8U * i));
+  }
+  return identity;
+}
+
 std::expected<AccountConnection, common::IoError> connect_to_endpoint(std::string_view uri) {
   auto endpoint = parse_endpoint_uri(uri);
   if (!endpoint) return std::unexpected(std::move(endpoint).error());
   auto address = make_socket_address(*endpoint);
   if (!address) return std::unexpected(std::move(address).error());
+  std::optional<SocketFile> file;
+  if (endpoint->kind == EndpointAddress::Kind::Pathname) {
+    auto opened = open_socket_file(endpoint->bytes);
+    if (!opened) return std::unexpected(std::move(opened).error());
+    file.emplace(std::move(*opened));
+  }
   common::UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!socket.valid()) return std::unexpected(common::IoError::last_os_error());
-  if (::connect(socket.get(), address->get(), address->length) != 0) {
+  const int connected =
+      file ? connect_to_file(socket.get(), *file, *address) : ::connect(socket.get(), address->get(), address->length);
+  if (connected != 0) {
     const int code = errno;
     socket.reset();
     return std::unexpected(common::IoError::from_os_code(code));
   }
   // The socket closes before a single byte of a request reaches the peer.
-  if (auto trusted = check_peer(socket.get(), *endpoint); !trusted) return std::unexpected(std::move(trusted).error());
+  if (auto trusted = check_peer(socket.get(), *endpoint, file ? &file->status : nullptr); !trusted) {
+    return std::unexpected(std::move(trusted).error());
+  }
   return AccountConnection(std::move(socket));
 }
 

@@ -11,6 +11,7 @@
 #include "change_steps.hpp"
 #include "common/io_error.hpp"
 #include "common/quote.hpp"
+#include "common/signal_sets.hpp"
 #include "common/unique_fd.hpp"
 #include "held_signals.hpp"
 #include "password_backend/change_lock.hpp"
@@ -48,7 +49,7 @@ std::expected<int, common::AnyError> hold_termination_signals() {
   static common::UniqueFd stop_requests;
   stop_requests.reset(::signalfd(-1, &signals.ending, SFD_CLOEXEC | SFD_NONBLOCK));
   if (!stop_requests.valid()) return std::unexpected(common::IoError::last_os_error());
-  if (::sigprocmask(SIG_BLOCK, &signals.held, nullptr) != 0) std::abort();
+  if (common::block_signals_by_kernel(signals.held) != 0) std::abort();
   return stop_requests.get();
 }
 

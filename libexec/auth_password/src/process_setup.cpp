@@ -17,7 +17,10 @@ void prepare_process() {
   // here is fatal.
   if (::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) std::abort();
 
+  // A write to a closed pipe, or past the file-size limit, is a failed write
+  // the program reports, as it does a full disk, not an end by signal.
   if (std::signal(SIGPIPE, SIG_IGN) == SIG_ERR) std::abort();
+  if (std::signal(SIGXFSZ, SIG_IGN) == SIG_ERR) std::abort();
 
   for (int fd = 0; fd <= 2; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;

@@ -61,20 +61,33 @@ int main(int argc, char** argv) {
   if (!passed) return fail(passed.error());
   // Everything that could let someone else plant or read a file is checked
   // before anything is opened or created.
+  // The checked directories stay open until exit, and the files in them are
+  // reached through them.
   const uid_t self = ::geteuid();
+  std::optional<accountd::CheckedDirectory> socket_directory;
   if (!*passed && endpoint->kind == tavrin_account::EndpointAddress::Kind::Pathname) {
-    if (auto safe = accountd::check_socket_directory(endpoint->bytes, self); !safe) return fail(safe.error());
+    auto safe = accountd::check_socket_directory(endpoint->bytes, self);
+    if (!safe) return fail(safe.error());
+    socket_directory.emplace(std::move(*safe));
   }
-  const auto& store_path = options->store_path;
-  if (store_path) {
-    if (auto safe = accountd::check_store_files(*store_path, self); !safe) return fail(safe.error());
+  std::optional<accountd::CheckedDirectory> store_directory;
+  if (const auto& store_path = options->store_path; store_path.has_value()) {
+    auto safe = accountd::check_store_files(*store_path, self);
+    if (!safe) return fail(safe.error());
+    store_directory.emplace(std::move(*safe));
   }
-  auto store = store_path ? accountd::SecretStore::open(*store_path) : accountd::SecretStore::open_in_memory();
+  auto store = store_directory ? accountd::SecretStore::open(store_directory->path_of_file())
+                               : accountd::SecretStore::open_in_memory();
   if (!store) return fail(store.error());
   std::optional<common::UniqueFd>& from_manager = *passed;
   const bool activated = from_manager.has_value();
   std::expected<accountd::Listener, std::string> listener =
-      activated ? accountd::Listener::adopt(std::move(*from_manager)) : accountd::Listener::open(*endpoint);
+      activated
+          ? accountd::Listener::adopt(std::move(*from_manager))
+          : accountd::Listener::open(
+                socket_directory ? tavrin_account::EndpointAddress{tavrin_account::EndpointAddress::Kind::Pathname,
+                                                                   socket_directory->path_of_file()}
+                                 : *endpoint);
   if (!listener) return fail(listener.error());
 
   log_line("listening on " + options->endpoint + (activated ? " (socket passed by the service manager)" : ""));

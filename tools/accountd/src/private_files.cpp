@@ -7,8 +7,11 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "common/io_error.hpp"
+#include "common/path_trust.hpp"
 #include "common/unique_fd.hpp"
 
 namespace accountd {
@@ -41,7 +44,9 @@ SplitPath split(const std::string& path) {
 // Opens the directory and checks what was opened, so that a name swapped
 // after the check leads to the directory that was checked. Group write is
 // refused too: with an access control list the group bits are its mask, so
-// they show whether any named user or group may write.
+// they show whether any named user or group may write. The way to it must be
+// one only root and `owner` could have laid: whoever may write a directory
+// above it may put another directory in its place.
 std::expected<common::UniqueFd, std::string> open_private_directory(const std::string& directory, uid_t owner,
                                                                     const std::string& refusing) {
   common::UniqueFd fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -58,7 +63,17 @@ std::expected<common::UniqueFd, std::string> open_private_directory(const std::s
     return std::unexpected(refusing + ": its directory " + directory + " may be written by group or others (mode " +
                            octal_mode(info.st_mode) + ")");
   }
-  return fd;
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(directory, error);
+  if (error) return std::unexpected(refusing + ": cannot tell where " + directory + " is: " + error.message());
+  auto walked = common::walk_trusted_path(absolute.string(), owner);
+  if (!walked) return std::unexpected(refusing + ": " + walked.error().display());
+  auto checked = common::open_walked_directory(*walked);
+  if (!checked) return std::unexpected(refusing + ": " + checked.error().display());
+  if (!walked->exists || walked->entry.st_dev != info.st_dev || walked->entry.st_ino != info.st_ino) {
+    return std::unexpected(refusing + ": its directory " + directory + " was replaced while it was being checked");
+  }
+  return std::move(*checked);
 }
 
 // O_PATH with O_NOFOLLOW opens a symbolic link itself, and a FIFO without
@@ -88,22 +103,25 @@ std::expected<void, std::string> check_file(int directory, const std::string& pa
 
 }  // namespace
 
-std::expected<void, std::string> check_socket_directory(const std::string& socket_path, uid_t owner) {
-  auto directory = open_private_directory(split(socket_path).directory, owner, "refusing the socket " + socket_path);
+std::string CheckedDirectory::path_of_file() const { return "/proc/self/fd/" + std::to_string(fd.get()) + "/" + name; }
+
+std::expected<CheckedDirectory, std::string> check_socket_directory(const std::string& socket_path, uid_t owner) {
+  const SplitPath where = split(socket_path);
+  auto directory = open_private_directory(where.directory, owner, "refusing the socket " + socket_path);
   if (!directory) return std::unexpected(std::move(directory).error());
-  return {};
+  return CheckedDirectory{.fd = std::move(*directory), .name = where.name};
 }
 
-std::expected<void, std::string> check_store_files(const std::string& store_path, uid_t owner) {
+std::expected<CheckedDirectory, std::string> check_store_files(const std::string& store_path, uid_t owner) {
   const std::string refusing = "refusing the store " + store_path;
   const SplitPath where = split(store_path);
   auto directory = open_private_directory(where.directory, owner, refusing);
   if (!directory) return std::unexpected(std::move(directory).error());
   for (const char* suffix : STORE_SUFFIXES) {
     auto checked = check_file(directory->get(), store_path + suffix, where.name + suffix, owner, refusing);
-    if (!checked) return checked;
+    if (!checked) return std::unexpected(std::move(checked).error());
   }
-  return {};
+  return CheckedDirectory{.fd = std::move(*directory), .name = where.name};
 }
 
 }  // namespace accountd

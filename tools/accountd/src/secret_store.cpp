@@ -61,11 +61,12 @@ std::expected<SecretStore, std::string> SecretStore::open_with(const std::string
   SecretStore store;
   store.durable_ = durable;
   sqlite3* raw = nullptr;
-  // The store was checked not to be a symbolic link; a link put in its
-  // place since is refused too.
+  // The store is reached through its checked directory's descriptor
+  // (/proc/self/fd/N/NAME), which SQLite's refusal of links would refuse: the
+  // store was checked not to be a symbolic link, and only root and our own
+  // uid may change what is in that directory.
   const int opened =
-      sqlite3_open_v2(path.c_str(), &raw,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr);
+      sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   store.db_.reset(raw);
   if (opened != SQLITE_OK) return std::unexpected(failure(raw, "cannot open the store " + path));
   sqlite3_busy_timeout(raw, 5000);

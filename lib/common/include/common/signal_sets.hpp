@@ -18,7 +18,20 @@ inline constexpr std::array ENDING_SIGNALS{SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, S
 // Those of a fault, and abort(): they end it too, and when the process
 // raises one itself it cannot go on.
 inline constexpr std::array FAULT_SIGNALS{SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
+// The real-time signals the C library keeps below SIGRTMIN for its threads.
+// Their default action ends the process too, but sigaddset() refuses them
+// and sigprocmask() drops them from a set: see add_library_signals.
+inline constexpr std::array LIBRARY_SIGNALS{32, 33};
 // Those of job control, which stop it.
 inline constexpr std::array STOPPING_SIGNALS{SIGTSTP, SIGTTIN, SIGTTOU};
+
+// Puts `signo` into `set` by the kernel's layout (bit signo - 1 of the
+// first word), where sigaddset() will not put the library's own signals.
+void add_signal_bit(sigset_t& set, int signo) noexcept;
+
+// Blocks every signal in `set`, the library's own included, with the system
+// call itself. Only for a program with a single thread, whose library then
+// has no use for them.
+[[nodiscard]] int block_signals_by_kernel(const sigset_t& set) noexcept;
 
 }  // namespace common

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -74,6 +75,12 @@ class AccountConnection {
 // any other peer is PermissionDenied, and nothing was sent to it.
 [[nodiscard]] std::expected<AccountConnection, common::IoError> connect_account_service();
 [[nodiscard]] std::expected<AccountConnection, common::IoError> connect_to_endpoint(std::string_view uri);
+
+// What the endpoint is, however it is written: for a socket file, the device
+// and inode of the file the path leads to now (links, "." and ".." resolved
+// as connect resolves them), which is what a connection made next reaches;
+// for an abstract name, its bytes. The kind comes first.
+[[nodiscard]] std::expected<std::string, common::IoError> endpoint_identity(const EndpointAddress& endpoint);
 
 // The little-endian length prefix of a frame.
 [[nodiscard]] std::uint32_t decode_frame_length(const std::uint8_t* prefix) noexcept;

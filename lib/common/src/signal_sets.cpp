@@ -1,0 +1,25 @@
+#include "common/signal_sets.hpp"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+
+namespace common {
+
+// The kernel's sigset is one 64-bit word on Linux: _NSIG / 8 bytes.
+constexpr std::size_t KERNEL_SIGSET_BYTES = 8;
+
+void add_signal_bit(sigset_t& set, int signo) noexcept {
+  unsigned long word = 0;  // NOLINT(google-runtime-int): the kernel's word type
+  std::memcpy(&word, &set, sizeof word);
+  word |= 1UL << static_cast<unsigned>(signo - 1);
+  std::memcpy(&set, &word, sizeof word);
+}
+
+int block_signals_by_kernel(const sigset_t& set) noexcept {
+  return static_cast<int>(::syscall(SYS_rt_sigprocmask, SIG_BLOCK, &set, nullptr, KERNEL_SIGSET_BYTES));
+}
+
+}  // namespace common
