@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "fake_daemon.hpp"
+#include "temp_directory.hpp"
 
 #include "run_process.hpp"
 

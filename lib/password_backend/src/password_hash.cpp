@@ -45,7 +45,7 @@ bool recomputation_matches(const StoredHashBound& bound, const PhcString& stored
       .associated_data = stored.associated_data ? std::span<const std::uint8_t>(*stored.associated_data)
                                                 : std::span<const std::uint8_t>(),
   };
-  if (!bound.admits(job.memory_kib, job.passes)) return false;
+  if (!bound.admits(job.memory_kib, job.passes, job.lanes)) return false;
   // The output depends on the password: it is wiped like one.
   common::SecretBytes computed(stored.hash->size());
   if (!compute_argon2(job, computed.bytes())) return false;

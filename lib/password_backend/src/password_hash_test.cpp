@@ -146,10 +146,11 @@ TEST(PasswordMatches, MissingVersionAndParametersTakeTheDefaults) {
   }
 }
 
-TEST(PasswordMatches, TheBoundIsOnMemoryAndMemoryTimesPasses) {
+TEST(PasswordMatches, TheBoundIsOnMemoryMemoryTimesPassesAndLanes) {
   const std::string stored = "$argon2d$v=19$m=64,t=3,p=2$c29tZXNhbHQ$ssPrKp/2f6i3Y64BFMA8PusGj6aLmIWIezPER4s4LPE";
-  const std::pair<StoredHashBound, bool> cases[] = {
-      {{64, 192}, true}, {{63, 192}, false}, {{64, 191}, false}, {{4096, 191}, false}, {{}, true}};
+  const std::pair<StoredHashBound, bool> cases[] = {{{64, 192, 2}, true},  {{63, 192, 2}, false},
+                                                    {{64, 191, 2}, false}, {{4096, 191, 2}, false},
+                                                    {{64, 192, 1}, false}, {{}, true}};
   for (const auto& [bound, expected] : cases) {
     const auto result = password_matches_within(bound, bytes_of(stored), bytes_of("pw"));
     ASSERT_TRUE(result);
@@ -157,29 +158,33 @@ TEST(PasswordMatches, TheBoundIsOnMemoryAndMemoryTimesPasses) {
   }
 }
 
-// 1 GiB, and as much work as 1 GiB over 4 passes, however it is split.
-TEST(StoredHashBound, AdmitsUpToOneGibibyteAndFourGibibytePasses) {
+// 512 MiB, as much work as 512 MiB over 2 passes however it is split, and 64
+// lanes.
+TEST(StoredHashBound, AdmitsUpToHalfAGibibyteOneGibibytePassAndSixtyFourLanes) {
   struct Case {
-    std::uint32_t memory_kib, passes;
+    std::uint32_t memory_kib, passes, lanes;
     bool admitted;
   };
   constexpr std::uint32_t most = std::numeric_limits<std::uint32_t>::max();
   const Case cases[] = {
-      {8, 65, true},       {2056, 1, true},      {19456, 2, true},    {262144, 16, true},  {1048576, 4, true},
-      {4096, 1024, true},  {8, 524288, true},    {262144, 17, false}, {1048576, 5, false}, {1048577, 1, false},
-      {4194304, 1, false}, {4194304, 64, false}, {8, 524289, false},  {most, most, false}, {1, most, false},
+      {8, 65, 1, true},      {2056, 1, 64, true},   {19456, 2, 1, true},       {262144, 4, 1, true},
+      {524288, 2, 64, true}, {4096, 256, 1, true},  {8, 131072, 1, true},      {262144, 5, 1, false},
+      {524288, 3, 1, false}, {524289, 1, 1, false}, {1048576, 1, 1, false},    {1048576, 4, 1, false},
+      {2056, 1, 65, false},  {8, 131073, 1, false}, {most, most, most, false}, {1, most, 1, false},
+      {8, 1, most, false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(StoredHashBound{}.admits(c.memory_kib, c.passes), c.admitted) << c.memory_kib << " " << c.passes;
+    EXPECT_EQ(StoredHashBound{}.admits(c.memory_kib, c.passes, c.lanes), c.admitted)
+        << c.memory_kib << " " << c.passes << " " << c.lanes;
   }
 }
 
-// Hashes from the argon2 tool. Neither many passes over little memory nor many
-// lanes is refused: only memory and work are bounded.
+// Hashes from libargon2. Neither many passes over little memory nor 64 lanes
+// is refused.
 TEST(StoredHashBound, ManyPassesOrManyLanesStillVerify) {
   const std::string_view stored[] = {
       "$argon2id$v=19$m=8,t=65,p=1$c29tZXNhbHRzb21lc2FsdA$Fw85dnFBRsc6oce+kI/nNJSkAG8tOqmHNBRWwMPy/gA",
-      "$argon2id$v=19$m=2056,t=1,p=257$c29tZXNhbHRzb21lc2FsdA$M8ylu6j4ivwQlSkgw1MqGaDCz3MPDhlLKsb4wXLYxsA",
+      "$argon2id$v=19$m=512,t=1,p=64$c29tZXNhbHRzb21lc2FsdA$K3lH+jS6xox3hANrxC6ZkSirYa5us8tWjSib43DUZjU",
   };
   for (const auto text : stored) {
     EXPECT_TRUE(matches(text, "pw")) << text;
@@ -228,9 +233,12 @@ TEST(StoredHashBound, AboveTheBoundMatchesNothingWithoutAllocating) {
       // The measurement sees an allocation: 64 MiB, computed and right.
       {"$argon2id$v=19$m=65536,t=1,p=1$c29tZXNhbHRzb21lc2FsdA$7A9K7hau63R4F7N+VcGAh3/rJGhea7/my/rGlYjQMLE", true,
        60 * 1024, 1 << 30},
-      // Right for "pw" at 256 MiB and 17 passes, one pass beyond the bound.
+      // Right for "pw" at 256 MiB and 17 passes, beyond the bound.
       {"$argon2id$v=19$m=262144,t=17,p=1$c29tZXNhbHRzb21lc2FsdA$hiKSvDTaHXDUi+LoibZp95vebXHAeaQKWpBeLe4WZOI", false, 0,
        16 * 1024},
+      // Right for "pw" with 257 lanes, beyond the bound.
+      {"$argon2id$v=19$m=2056,t=1,p=257$c29tZXNhbHRzb21lc2FsdA$M8ylu6j4ivwQlSkgw1MqGaDCz3MPDhlLKsb4wXLYxsA", false, 0,
+       1024},
       {"$argon2id$v=19$m=4194304,t=64,p=256$c29tZXNhbHRzb21lc2FsdA$7A9K7hau63R4F7N+VcGAh3/rJGhea7/my/rGlYjQMLE", false,
        0, 16 * 1024},
   };

@@ -37,8 +37,8 @@ void hash_and_discard(std::span<const std::uint8_t> password);
 // Errors only when the stored data cannot be used at all (not UTF-8, not a
 // password-hash string, not Argon2); a mismatch and every failure to
 // recompute the stored hash are false. Stored parameters are untrusted: a
-// hash that would cost more than 1 GiB, or 4 GiB times passes, to recompute
-// matches nothing, and nothing is allocated for it.
+// hash of more than 512 MiB, more than 1 GiB times passes or more than 64
+// lanes matches nothing, and nothing is allocated for it.
 [[nodiscard]] std::expected<bool, common::AnyError> password_matches(std::span<const std::uint8_t> stored_data,
                                                                      std::span<const std::uint8_t> password);
 
