@@ -385,8 +385,9 @@ void run_row(const Row& row) {
   EXPECT_EQ(name_of(hash), name_of(expected.hash)) << "the stored hash";
   EXPECT_EQ(name_of(envelope), name_of(expected.envelope)) << "the stored envelope";
   // A row left in step under the old password makes the retry an ordinary
-  // change, which the fault-free row already is.
-  if (row.window || !row.note.empty()) run_again(daemon, row.first_time);
+  // change, which the fault-free row already is. Under a wrapper the retry
+  // adds time and no finding: its code runs in-process under the sanitizer.
+  if ((row.window || !row.note.empty()) && !under_wrapper()) run_again(daemon, row.first_time);
 }
 
 FaultPlan at(std::size_t request, Fault fault) { return FaultPlan{.request = request, .fault = fault}; }
