@@ -9,12 +9,12 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <span>
 #include <string_view>
 #include <thread>
 
 #include "common/bytes.hpp"
+#include "common/invariant.hpp"
 #include "common/io_error.hpp"
 #include "common/message_error.hpp"
 #include "common/sodium_ready.hpp"
@@ -37,9 +37,13 @@ constexpr std::string_view NAME_DOMAIN{"auth_password change lock 1\0", 28};
 std::string lock_file_name(const tavrin_account::EndpointAddress& endpoint, const common::Uuid& user) {
   common::ensure_sodium_ready();
   crypto_generichash_state state;
-  if (crypto_generichash_init(&state, nullptr, 0, NAME_HASH_BYTES) != 0) std::abort();
+  if (crypto_generichash_init(&state, nullptr, 0, NAME_HASH_BYTES) != 0) {
+    common::invariant_broken("BLAKE2b refused a fixed digest length");
+  }
   const auto absorb = [&state](std::span<const std::uint8_t> bytes) {
-    if (crypto_generichash_update(&state, bytes.data(), bytes.size()) != 0) std::abort();
+    if (crypto_generichash_update(&state, bytes.data(), bytes.size()) != 0) {
+      common::invariant_broken("BLAKE2b refused to absorb bytes");
+    }
   };
   absorb(common::bytes_of(NAME_DOMAIN));
   const std::array<std::uint8_t, 1> kind{static_cast<std::uint8_t>(endpoint.kind)};
@@ -52,7 +56,9 @@ std::string lock_file_name(const tavrin_account::EndpointAddress& endpoint, cons
   absorb(common::bytes_of(endpoint.bytes));
   absorb(user.bytes);
   std::array<std::uint8_t, NAME_HASH_BYTES> digest{};
-  if (crypto_generichash_final(&state, digest.data(), digest.size()) != 0) std::abort();
+  if (crypto_generichash_final(&state, digest.data(), digest.size()) != 0) {
+    common::invariant_broken("BLAKE2b refused to finish a digest");
+  }
   std::array<char, 2 * NAME_HASH_BYTES + 1> hex{};
   sodium_bin2hex(hex.data(), hex.size(), digest.data(), digest.size());
   return std::string(hex.data()) + ".lock";
