@@ -10,6 +10,7 @@
 #include <ranges>
 #include <vector>
 
+#include "common/invariant.hpp"
 #include "common/io_error.hpp"
 
 namespace common {
@@ -150,8 +151,7 @@ std::expected<WalkedPath, MessageError> walk_trusted_path(std::string_view path,
     if (!next) return refuse(next.error().text);
     walked.push_back(std::move(*next));
   }
-  // invariant: the walk returns when it takes the last name.
-  std::abort();
+  common::invariant_broken("the path walk went past its last name");
 }
 
 std::expected<UniqueFd, MessageError> open_walked_directory(const WalkedPath& walked) {

@@ -5,8 +5,7 @@
 // few system calls each costs do not show beside the password hash.
 #include <sodium.h>
 
-#include <new>
-
+#include "common/invariant.hpp"
 #include "common/secret_bytes.hpp"
 #include "common/sodium_ready.hpp"
 
@@ -15,7 +14,7 @@ namespace common {
 void* allocate_secret_memory(std::size_t size) {
   ensure_sodium_ready();
   void* memory = sodium_malloc(size);
-  if (memory == nullptr) throw std::bad_alloc();
+  if (memory == nullptr) invariant_broken("out of memory for a secret");
   return memory;
 }
 

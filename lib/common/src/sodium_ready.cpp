@@ -2,7 +2,7 @@
 
 #include <sodium.h>
 
-#include <cstdlib>
+#include "common/invariant.hpp"
 
 namespace common {
 
@@ -10,7 +10,7 @@ void ensure_sodium_ready() {
   // sodium_init is idempotent and thread-safe; -1 means libsodium cannot
   // work at all (no entropy source), which no input can cause.
   static const bool ready = sodium_init() >= 0;
-  if (!ready) std::abort();
+  if (!ready) invariant_broken("libsodium cannot initialise");
 }
 
 }  // namespace common

@@ -4,7 +4,8 @@
 #include <sodium.h>
 
 #include <array>
-#include <cstdlib>
+
+#include "common/invariant.hpp"
 
 namespace password_backend {
 namespace {
@@ -14,7 +15,9 @@ namespace {
 class GcmContext {
  public:
   GcmContext(std::span<const std::uint8_t> key, std::span<const std::uint8_t> nonce) {
-    if (key.size() != AES_256_KEY_BYTES || nonce.size() != GCM_NONCE_BYTES) std::abort();
+    if (key.size() != AES_256_KEY_BYTES || nonce.size() != GCM_NONCE_BYTES) {
+      common::invariant_broken("AES-256-GCM given a key or nonce of another length");
+    }
     gcm_aes256_set_key(&context_, key.data());
     gcm_aes256_set_iv(&context_, nonce.size(), nonce.data());
   }

@@ -9,13 +9,13 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <span>
 #include <string>
 #include <string_view>
 #include <thread>
 
 #include "common/bytes.hpp"
+#include "common/invariant.hpp"
 #include "common/io_error.hpp"
 #include "common/message_error.hpp"
 #include "common/sodium_ready.hpp"
@@ -41,9 +41,13 @@ constexpr mode_t LOCK_FILE_MODE = S_IRUSR | S_IWUSR;
 std::string lock_file_name(std::string_view endpoint_identity, const common::Uuid& user) {
   common::ensure_sodium_ready();
   crypto_generichash_state state;
-  if (crypto_generichash_init(&state, nullptr, 0, NAME_HASH_BYTES) != 0) std::abort();
+  if (crypto_generichash_init(&state, nullptr, 0, NAME_HASH_BYTES) != 0) {
+    common::invariant_broken("BLAKE2b refused a fixed digest length");
+  }
   const auto absorb = [&state](std::span<const std::uint8_t> bytes) {
-    if (crypto_generichash_update(&state, bytes.data(), bytes.size()) != 0) std::abort();
+    if (crypto_generichash_update(&state, bytes.data(), bytes.size()) != 0) {
+      common::invariant_broken("BLAKE2b refused to absorb bytes");
+    }
   };
   absorb(common::bytes_of(NAME_DOMAIN));
   std::array<std::uint8_t, 8> length{};
@@ -54,7 +58,9 @@ std::string lock_file_name(std::string_view endpoint_identity, const common::Uui
   absorb(common::bytes_of(endpoint_identity));
   absorb(user.bytes);
   std::array<std::uint8_t, NAME_HASH_BYTES> digest{};
-  if (crypto_generichash_final(&state, digest.data(), digest.size()) != 0) std::abort();
+  if (crypto_generichash_final(&state, digest.data(), digest.size()) != 0) {
+    common::invariant_broken("BLAKE2b refused to finish a digest");
+  }
   std::array<char, 2 * NAME_HASH_BYTES + 1> hex{};
   sodium_bin2hex(hex.data(), hex.size(), digest.data(), digest.size());
   return std::string(hex.data()) + ".lock";

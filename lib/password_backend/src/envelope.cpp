@@ -1,13 +1,11 @@
 #include "password_backend/envelope.hpp"
 
 #include <sodium.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 
-#include "common/fd_io.hpp"
+#include "common/invariant.hpp"
 #include "common/message_error.hpp"
 #include "common/sodium_ready.hpp"
 #include "common/utf8.hpp"
@@ -15,12 +13,6 @@
 
 namespace password_backend {
 namespace {
-
-// A broken invariant that no stored data can reach: say what and stop.
-[[noreturn]] void internal_error(std::string_view what) {
-  (void)common::write_all(STDERR_FILENO, std::string(what) + "\n");
-  std::abort();
-}
 
 std::unexpected<common::AnyError> failure(const char* text) {
   return std::unexpected(common::AnyError(common::MessageError(text)));
@@ -36,7 +28,7 @@ common::SecretBytes envelope_key(std::span<const std::uint8_t> password) {
 }
 
 std::vector<std::uint8_t> seal_master_key(const common::SecretBytes& key, std::span<const std::uint8_t> master_key) {
-  if (key.size() != ENVELOPE_KEY_BYTES) internal_error("Invalid key length");
+  if (key.size() != ENVELOPE_KEY_BYTES) common::invariant_broken("Invalid key length");
   common::ensure_sodium_ready();
   std::array<std::uint8_t, GCM_NONCE_BYTES> nonce{};
   randombytes_buf(nonce.data(), nonce.size());
@@ -45,7 +37,7 @@ std::vector<std::uint8_t> seal_master_key(const common::SecretBytes& key, std::s
   envelope.reserve(header + master_key.size() + GCM_TAG_BYTES);
   std::ranges::copy(ENVELOPE_CIPHER_NAME, envelope.begin());
   std::ranges::copy(nonce, envelope.begin() + static_cast<std::ptrdiff_t>(ENVELOPE_CIPHER_NAME.size() + 1));
-  if (!aes_256_gcm_seal(key.bytes(), nonce, master_key, envelope)) internal_error("encryption failure!");
+  if (!aes_256_gcm_seal(key.bytes(), nonce, master_key, envelope)) common::invariant_broken("encryption failure!");
   return envelope;
 }
 
@@ -63,7 +55,7 @@ std::expected<common::SecretBytes, common::AnyError> open_master_key(const commo
 
 std::expected<common::SecretBytes, common::AnyError> open_sealed(const common::SecretBytes& key,
                                                                  std::span<const std::uint8_t> sealed) {
-  if (key.size() != ENVELOPE_KEY_BYTES) internal_error("Invalid key length");
+  if (key.size() != ENVELOPE_KEY_BYTES) common::invariant_broken("Invalid key length");
   if (sealed.size() < GCM_NONCE_BYTES) return failure("Data too short");
   common::SecretBytes master_key;
   if (!aes_256_gcm_open(key.bytes(), sealed.first(GCM_NONCE_BYTES), sealed.subspan(GCM_NONCE_BYTES), master_key)) {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdlib>
 
+#include "common/invariant.hpp"
 #include "common/quote.hpp"
 #include "password_backend/b64.hpp"
 
@@ -176,7 +176,7 @@ std::string_view PhcParseError::reason_text() const {
     case Reason::HashLength: return "hash length out of range";
     case Reason::TrailingField: return "trailing data after the hash";
   }
-  std::abort();
+  common::invariant_broken("a PHC parse reason outside its enumeration");
 }
 
 std::string PhcParseError::display() const {
@@ -190,7 +190,7 @@ std::string PhcParseError::debug() const {
 std::expected<PhcString, PhcParseError> parse_phc_string(std::string_view text) { return Parser(text).parse(); }
 
 std::string format_phc_string(const PhcString& phc) {
-  if (phc.hash && !phc.salt) std::abort();
+  if (phc.hash && !phc.salt) common::invariant_broken("a PHC string with a hash but no salt");
   std::string text;
   const auto field = [&](std::string_view value) {
     text += '$';

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "common/fd_io.hpp"
+#include "common/invariant.hpp"
 #include "common/peer_credentials.hpp"
 #include "socket_file_trust.hpp"
 
@@ -114,7 +115,7 @@ std::expected<SocketFile, common::IoError> open_socket_file(const std::string& p
 int connect_to_file(int socket, const SocketFile& file, const SocketAddress& by_name) {
   const std::string through_proc = "/proc/self/fd/" + std::to_string(file.fd.get());
   auto address = make_socket_address({EndpointAddress::Kind::Pathname, through_proc});
-  if (!address) std::abort();  // invariant: "/proc/self/fd/N" fits any socket address
+  if (!address) common::invariant_broken("/proc/self/fd/N does not fit a socket address");
   if (::connect(socket, address->get(), address->length) == 0) return 0;
   if (errno != ENOENT || ::access("/proc/self/fd", F_OK) == 0) return -1;
   return ::connect(socket, by_name.get(), by_name.length);

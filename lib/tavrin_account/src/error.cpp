@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/invariant.hpp"
 #include "common/quote.hpp"
 
 namespace tavrin_account {
@@ -32,7 +33,11 @@ static_assert(std::ranges::none_of(KINDS, [](const KindInfo& kind) { return kind
               "a kind without a row");
 static_assert(KINDS[static_cast<std::size_t>(Error::Kind::Internal)].name == "Internal", "rows out of order");
 
-const KindInfo& info(Error::Kind kind) noexcept { return KINDS.at(static_cast<std::size_t>(kind)); }
+const KindInfo& info(Error::Kind kind) noexcept {
+  const auto index = static_cast<std::size_t>(kind);
+  if (index >= KINDS.size()) common::invariant_broken("an error kind outside its enumeration");
+  return KINDS[index];
+}
 
 }  // namespace
 

@@ -125,6 +125,9 @@ std::expected<void, std::string> write_message(std::vector<std::uint8_t>& out, c
   out.clear();
   BufferStream buffer(out);
   std::ostream stream(&buffer);
+  // Writing is the one place the JSON library can throw: a string that is not
+  // valid UTF-8 (a name the caller took from a user, say). Its exception is
+  // caught here and nowhere else, and becomes this call's error.
   try {
     // A stream width of zero is what makes the library write compactly. The
     // two field names of each message are in bytewise order already.

@@ -1,6 +1,6 @@
-#include <cstdlib>
 #include <limits>
 
+#include "common/invariant.hpp"
 #include "reply.hpp"
 #include "tavrin_account/secrets.hpp"
 #include "tavrin_account/strict_json.hpp"
@@ -61,8 +61,9 @@ std::expected<SecurityFlags, std::string> read_flags(const json& value) {
 }  // namespace
 
 std::expected<Secret, std::string> secret_from_fields(std::span<const json> fields) {
-  // The record reader hands over exactly the fields it was given.
-  if (fields.size() != SECRET_FIELDS.size()) std::abort();
+  if (fields.size() != SECRET_FIELDS.size()) {
+    common::invariant_broken("the record reader handed over another number of secret fields");
+  }
   Secret secret;
   if (auto v = read_string(fields[0]); v)
     secret.name = std::move(*v);

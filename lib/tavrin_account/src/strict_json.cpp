@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <iterator>
 #include <utility>
 
+#include "common/invariant.hpp"
 #include "common/quote.hpp"
 
 namespace tavrin_account::strict_json {
@@ -306,8 +306,7 @@ void RecordReader::begin_field() {
 }
 
 void RecordReader::end_field() {
-  // Called only while a field's value is being read.
-  if (!field_) std::abort();
+  if (!field_) common::invariant_broken("a JSON field ended while no field was being read");
   fields_[*field_] = tree_.take();
   field_.reset();
 }
@@ -378,13 +377,11 @@ void RecordReader::close() {
 
 std::expected<std::vector<json>, std::string> RecordReader::take() {
   if (failed()) return std::unexpected(error());
-  // The message reader hands over complete values only.
-  if (!closed_) std::abort();
+  if (!closed_) common::invariant_broken("a JSON record was taken before it closed");
   std::vector<json> fields;
   fields.reserve(fields_.size());
   for (auto& field : fields_) {
-    // Closing checked that every field is there.
-    if (!field) std::abort();
+    if (!field) common::invariant_broken("a closed JSON record lacks a field");
     fields.push_back(std::move(*field));
   }
   return fields;

@@ -9,6 +9,7 @@
 
 #include "attempt_log.hpp"
 #include "change_steps.hpp"
+#include "common/invariant.hpp"
 #include "common/io_error.hpp"
 #include "common/quote.hpp"
 #include "common/signal_sets.hpp"
@@ -49,7 +50,8 @@ std::expected<int, common::AnyError> hold_termination_signals() {
   static common::UniqueFd stop_requests;
   stop_requests.reset(::signalfd(-1, &signals.ending, SFD_CLOEXEC | SFD_NONBLOCK));
   if (!stop_requests.valid()) return std::unexpected(common::IoError::last_os_error());
-  if (common::block_signals_by_kernel(signals.held) != 0) std::abort();
+  if (common::block_signals_by_kernel(signals.held) != 0)
+    common::invariant_broken("the write phase cannot hold its signals");
   return stop_requests.get();
 }
 

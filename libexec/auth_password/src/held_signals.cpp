@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "common/invariant.hpp"
 #include "common/signal_sets.hpp"
 
 namespace auth_password {
@@ -13,7 +14,7 @@ namespace {
 
 bool has_default_action(int signo) {
   struct sigaction current {};
-  if (::sigaction(signo, nullptr, &current) != 0) std::abort();  // a valid number, asked about only
+  if (::sigaction(signo, nullptr, &current) != 0) common::invariant_broken("a signal's disposition cannot be read");
   return (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_DFL;
 }
 
@@ -26,7 +27,9 @@ bool has_default_action_by_kernel(int signo) {
     std::uintptr_t restorer;
     std::uint64_t mask;
   } current{};
-  if (::syscall(SYS_rt_sigaction, signo, nullptr, &current, sizeof current.mask) != 0) std::abort();
+  if (::syscall(SYS_rt_sigaction, signo, nullptr, &current, sizeof current.mask) != 0) {
+    common::invariant_broken("a signal's disposition cannot be read");
+  }
   return current.handler == reinterpret_cast<std::uintptr_t>(SIG_DFL);  // NOLINT: SIG_DFL is a cast constant
 }
 

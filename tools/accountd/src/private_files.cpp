@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/invariant.hpp"
 #include "common/io_error.hpp"
 #include "common/path_trust.hpp"
 #include "common/unique_fd.hpp"
@@ -23,7 +24,7 @@ constexpr std::array<const char*, 4> STORE_SUFFIXES = {"", "-wal", "-shm", "-jou
 std::string octal_mode(mode_t mode) {
   std::array<char, 8> digits{};
   const auto [end, error] = std::to_chars(digits.data(), digits.data() + digits.size(), mode & 07777U, 8);
-  if (error != std::errc()) std::abort();  // 07777 has four octal digits
+  if (error != std::errc()) common::invariant_broken("a file mode does not fit four octal digits");
   std::string text(digits.data(), end);
   return std::string(text.size() < 4 ? 4 - text.size() : 0, '0') + text;
 }

@@ -3,8 +3,8 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <cstdlib>
 
+#include "common/invariant.hpp"
 #include "daemon_protocol.hpp"
 #include "tavrin_account/connection.hpp"
 
@@ -20,7 +20,7 @@ constexpr std::size_t DISCARD_CHUNK = 65536;
 RefusedClients::RefusedClients(LogLimiter& log) : log_(log), discard_(DISCARD_CHUNK) {
   std::vector<std::uint8_t> body;
   if (!write_response(body, false, error_to_json(tavrin_account::Error::permission_denied()))) {
-    std::abort();  // a fixed reply of a few bytes
+    common::invariant_broken("the fixed refusal reply could not be written");
   }
   refusal_.resize(FRAME_PREFIX_LENGTH);
   tavrin_account::encode_frame_length(static_cast<std::uint32_t>(body.size()), refusal_.data());
@@ -42,7 +42,7 @@ void RefusedClients::poll_entries(std::vector<pollfd>& polled) const {
 std::size_t RefusedClients::serve(std::span<const pollfd> polled, Clock::time_point now) {
   auto entry = polled.begin();
   for (Refused& client : clients_) {
-    if (entry == polled.end()) std::abort();  // poll_entries() gave one per client
+    if (entry == polled.end()) common::invariant_broken("fewer poll entries than refused clients");
     if ((entry++)->revents != 0) receive(client, now);
   }
   return clients_.remove_if([](const Refused& client) { return client.closed; });
@@ -59,7 +59,7 @@ void RefusedClients::receive(Refused& client, Clock::time_point now) {
   }
   const auto count = static_cast<std::size_t>(n);
   std::size_t used = 0;
-  while (used < count && client.received < FRAME_PREFIX_LENGTH) client.prefix.at(client.received++) = discard_[used++];
+  while (used < count && client.received < FRAME_PREFIX_LENGTH) client.prefix[client.received++] = discard_[used++];
   client.received += count - used;
   if (client.received < FRAME_PREFIX_LENGTH) return;
   const std::uint32_t length = tavrin_account::decode_frame_length(client.prefix.data());
