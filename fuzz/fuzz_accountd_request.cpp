@@ -17,6 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (value) return 0;
   // A failure reply, whose error the client reads as the one the log names.
   if (!value.error().sent_by_daemon()) std::abort();
-  if (tavrin_account::error_kind_name(value.error().kind()) != summary.outcome) std::abort();
+  if (tavrin_account::wire_name(value.error().kind()) != summary.outcome) std::abort();
   return 0;
 }

@@ -30,8 +30,8 @@ common::IoError write_zero() {
 // the socket allows. A watched stop makes the sends non-blocking, so that a
 // daemon that stopped reading cannot hold the program past the grace.
 std::expected<void, common::IoError> send_all(int fd, std::span<const std::uint8_t> first,
-                                              std::span<const std::uint8_t> second, StopWatch& stop_watch) {
-  const int flags = MSG_NOSIGNAL | (stop_watch.watching() ? MSG_DONTWAIT : 0);
+                                              std::span<const std::uint8_t> second, StopRequestGrace& stop_grace) {
+  const int flags = MSG_NOSIGNAL | (stop_grace.watching() ? MSG_DONTWAIT : 0);
   while (!first.empty() || !second.empty()) {
     std::array<iovec, 2> pieces{};
     std::size_t count = 0;
@@ -47,8 +47,8 @@ std::expected<void, common::IoError> send_all(int fd, std::span<const std::uint8
     const ssize_t sent = ::sendmsg(fd, &message, flags);
     if (sent < 0) {
       if (errno == EINTR) continue;
-      if (errno == EAGAIN && stop_watch.watching()) {
-        if (auto ready = stop_watch.wait(fd, POLLOUT); !ready) return ready;
+      if (errno == EAGAIN && stop_grace.watching()) {
+        if (auto ready = stop_grace.wait(fd, POLLOUT); !ready) return ready;
         continue;
       }
       return std::unexpected(common::IoError::last_os_error());
@@ -169,10 +169,10 @@ std::expected<AccountConnection, common::IoError> connect_account_service() {
 namespace {
 
 // As common::read_exact, each read waiting as the stop watch allows.
-std::expected<void, common::IoError> receive_exact(int fd, std::span<std::uint8_t> into, StopWatch& stop_watch) {
-  if (!stop_watch.watching()) return common::read_exact(fd, into);
+std::expected<void, common::IoError> receive_exact(int fd, std::span<std::uint8_t> into, StopRequestGrace& stop_grace) {
+  if (!stop_grace.watching()) return common::read_exact(fd, into);
   while (!into.empty()) {
-    if (auto ready = stop_watch.wait(fd, POLLIN); !ready) return ready;
+    if (auto ready = stop_grace.wait(fd, POLLIN); !ready) return ready;
     const ssize_t got = ::recv(fd, into.data(), into.size(), MSG_DONTWAIT);
     if (got < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
@@ -188,18 +188,18 @@ std::expected<void, common::IoError> receive_exact(int fd, std::span<std::uint8_
 }
 
 std::expected<void, common::IoError> exchange_frames(int socket, std::vector<std::uint8_t>& buffer,
-                                                     StopWatch& stop_watch) {
+                                                     StopRequestGrace& stop_grace) {
   std::array<std::uint8_t, FRAME_PREFIX_LENGTH> prefix{};
   encode_frame_length(static_cast<std::uint32_t>(buffer.size()), prefix.data());
-  if (auto sent = send_all(socket, prefix, buffer, stop_watch); !sent) return sent;
+  if (auto sent = send_all(socket, prefix, buffer, stop_grace); !sent) return sent;
 
-  if (auto got = receive_exact(socket, prefix, stop_watch); !got) return got;
+  if (auto got = receive_exact(socket, prefix, stop_grace); !got) return got;
   const std::uint32_t length = decode_frame_length(prefix.data());
   if (length > MAX_MESSAGE_LENGTH) {
     return std::unexpected(common::IoError::from_kind(common::ErrorKind::FileTooLarge));
   }
   buffer.resize(length);
-  return receive_exact(socket, buffer, stop_watch);
+  return receive_exact(socket, buffer, stop_grace);
 }
 
 }  // namespace
@@ -212,7 +212,7 @@ std::expected<void, common::IoError> exchange_message(AccountConnection& connect
   if (connection.buffer_.size() > MAX_MESSAGE_LENGTH) {
     return std::unexpected(common::IoError::from_kind(common::ErrorKind::FileTooLarge));
   }
-  auto exchanged = exchange_frames(connection.socket(), connection.buffer_, connection.stop_watch_);
+  auto exchanged = exchange_frames(connection.socket(), connection.buffer_, connection.stop_grace_);
   if (!exchanged) connection.out_of_step_ = true;
   return exchanged;
 }

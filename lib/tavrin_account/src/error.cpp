@@ -41,7 +41,7 @@ const KindInfo& info(Error::Kind kind) noexcept {
 
 }  // namespace
 
-std::string_view error_kind_name(Error::Kind kind) noexcept { return info(kind).name; }
+std::string_view wire_name(Error::Kind kind) noexcept { return info(kind).name; }
 
 bool error_kind_has_text(Error::Kind kind) noexcept { return info(kind).has_text; }
 
@@ -73,7 +73,7 @@ std::string Error::display() const {
 }
 
 std::string Error::debug() const {
-  std::string result(error_kind_name(kind_));
+  std::string result(wire_name(kind_));
   if (error_kind_has_text(kind_)) {
     result += '(';
     result += common::quoted(text_);

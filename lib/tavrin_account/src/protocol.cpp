@@ -40,7 +40,7 @@ std::string unknown_variant(std::string_view name) {
   for (std::size_t i = 0; i < Error::KIND_COUNT; ++i) {
     if (i > 0) message += ", ";
     message += '`';
-    message += error_kind_name(static_cast<Error::Kind>(i));
+    message += wire_name(static_cast<Error::Kind>(i));
     message += '`';
   }
   return message;

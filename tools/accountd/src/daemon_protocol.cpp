@@ -87,7 +87,7 @@ std::expected<void, std::string> write_response(std::vector<std::uint8_t>& out, 
 }
 
 json error_to_json(const tavrin_account::Error& error) {
-  const std::string name(tavrin_account::error_kind_name(error.kind()));
+  const std::string name(tavrin_account::wire_name(error.kind()));
   // Not "return {name}": braces would make a JSON array of one string.
   if (!tavrin_account::error_kind_has_text(error.kind()))
     return json(name);  // NOLINT(modernize-return-braced-init-list)

@@ -17,9 +17,8 @@ struct Outcome {
 };
 
 Outcome failure(const Error& error) {
-  return Outcome{.success = false,
-                 .value = error_to_json(error),
-                 .summary = std::string(tavrin_account::error_kind_name(error.kind()))};
+  return Outcome{
+      .success = false, .value = error_to_json(error), .summary = std::string(tavrin_account::wire_name(error.kind()))};
 }
 
 Outcome get_secret(const json& params, SecretStore& store, RequestSummary& summary) {

@@ -205,7 +205,7 @@ class Server {
     const RequestSummary summary = handle_request(body, store_, reply_);
     const std::string line = client.peer + " " + summary.method + " user=" + summary.user + " name=" + summary.name +
                              " -> " + summary.outcome;
-    if (summary.outcome == tavrin_account::error_kind_name(tavrin_account::Error::Kind::InvalidParams)) {
+    if (summary.outcome == tavrin_account::wire_name(tavrin_account::Error::Kind::InvalidParams)) {
       limited_log_.log(client.peer, line, Clock::now());
     } else {
       log_(line);

@@ -11,7 +11,7 @@
 #include "common/io_error.hpp"
 #include "common/unique_fd.hpp"
 #include "tavrin_account/endpoint.hpp"
-#include "tavrin_account/stop_watch.hpp"
+#include "tavrin_account/stop_request_grace.hpp"
 
 namespace tavrin_account {
 
@@ -55,10 +55,10 @@ class AccountConnection {
   // From now on every exchange also watches `stop_fd`: once it is readable,
   // what is still awaited from the daemon gets at most `grace` more, counted
   // over all later exchanges together.
-  void watch_stop(int stop_fd, std::chrono::milliseconds grace) noexcept { stop_watch_.watch(stop_fd, grace); }
+  void watch_stop(int stop_fd, std::chrono::milliseconds grace) noexcept { stop_grace_.watch(stop_fd, grace); }
   // True once an exchange gave up waiting because of the stop: whatever it
   // sent may or may not have been acted on.
-  [[nodiscard]] bool gave_up_after_stop() const noexcept { return stop_watch_.gave_up(); }
+  [[nodiscard]] bool gave_up_after_stop() const noexcept { return stop_grace_.gave_up(); }
 
  private:
   friend std::expected<void, common::IoError> exchange_message(AccountConnection& connection);
@@ -66,7 +66,7 @@ class AccountConnection {
   std::vector<std::uint8_t> buffer_;
   common::UniqueFd socket_;
   bool out_of_step_ = false;
-  StopWatch stop_watch_;
+  StopRequestGrace stop_grace_;
 };
 
 // Connects to the endpoint named by ACCOUNT_IPC_URI (or the default). The

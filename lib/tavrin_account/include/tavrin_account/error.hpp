@@ -79,7 +79,7 @@ class [[nodiscard]] Error {
 };
 
 // The case's name, as written on the wire.
-[[nodiscard]] std::string_view error_kind_name(Error::Kind kind) noexcept;
+[[nodiscard]] std::string_view wire_name(Error::Kind kind) noexcept;
 [[nodiscard]] bool error_kind_has_text(Error::Kind kind) noexcept;
 [[nodiscard]] std::optional<Error::Kind> error_kind_from_name(std::string_view name) noexcept;
 

@@ -1,4 +1,4 @@
-#include "tavrin_account/stop_watch.hpp"
+#include "tavrin_account/stop_request_grace.hpp"
 
 #include <poll.h>
 
@@ -11,12 +11,12 @@ namespace tavrin_account {
 
 using Clock = std::chrono::steady_clock;
 
-void StopWatch::watch(int stop_fd, std::chrono::milliseconds grace) noexcept {
+void StopRequestGrace::watch(int stop_fd, std::chrono::milliseconds grace) noexcept {
   stop_fd_ = stop_fd;
   grace_ = grace;
 }
 
-std::expected<void, common::IoError> StopWatch::wait(int fd, short events) {
+std::expected<void, common::IoError> StopRequestGrace::wait(int fd, short events) {
   for (;;) {
     int timeout_ms = -1;
     if (deadline_) {

@@ -14,7 +14,7 @@ namespace tavrin_account {
 // seen readable (someone has asked the program to stop) the peer has the
 // grace period, in all, to be ready, and after it every wait gives up at
 // once.
-class StopWatch {
+class StopRequestGrace {
  public:
   void watch(int stop_fd, std::chrono::milliseconds grace) noexcept;
   [[nodiscard]] bool watching() const noexcept { return stop_fd_ >= 0; }
