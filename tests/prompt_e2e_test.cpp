@@ -194,6 +194,12 @@ TEST(PromptSignals, EndingSignalsRestoreEchoBeforeTakingEffect) {
       {"SIGHUP", "", SIGHUP},
       {"SIGALRM", "", SIGALRM},
       {"SIGUSR1", "", SIGUSR1},
+      // The real-time signals, the two the C library keeps below SIGRTMIN
+      // for its threads included.
+      {"SIGRTMIN", "", SIGRTMIN},
+      {"SIGRTMAX", "", SIGRTMAX},
+      {"signal 32", "", 32},
+      {"signal 33", "", 33},
       // Faults and abort() are raised again with their default action. (The
       // sanitizers catch SIGSEGV, SIGBUS and SIGFPE themselves, and valgrind
       // does not pass a sent SIGILL on, so abort() stands for them.)

@@ -14,11 +14,13 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
 
+#include "common/signal_sets.hpp"
 #include "prompt/password_prompt.hpp"
 #include "prompt/read_secret.hpp"
 #include "test_bytes.hpp"
@@ -26,7 +28,8 @@
 namespace {
 
 // Every signal the prompt may take while echo is off, in this order: the
-// ones that end or stop the process, then the faults.
+// ones that end or stop the process, then the faults; the real-time ones
+// follow, the library's own first.
 constexpr int REPORTED[] = {SIGINT,    SIGTERM,   SIGHUP,  SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU, SIGALRM, SIGUSR1,
                             SIGUSR2,   SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,   SIGSYS,  SIGPIPE, SIGPWR,
                             SIGSTKFLT, SIGABRT,   SIGSEGV, SIGBUS,  SIGFPE,  SIGILL,  SIGTRAP};
@@ -49,9 +52,21 @@ char disposition(int signo) {
   return 'C';
 }
 
+// The library's own signals, which its sigaction() refuses, as the kernel
+// has them.
+char disposition_by_kernel(int signo) {
+  common::KernelSigaction current{};
+  (void)common::kernel_sigaction(signo, nullptr, &current);
+  if (current.handler == reinterpret_cast<std::uintptr_t>(SIG_DFL)) return 'D';  // NOLINT: a cast constant
+  if (current.handler == reinterpret_cast<std::uintptr_t>(SIG_IGN)) return 'I';  // NOLINT: a cast constant
+  return 'C';
+}
+
 std::string dispositions() {
   std::string letters;
   for (const int signo : REPORTED) letters.push_back(disposition(signo));
+  for (const int signo : common::LIBRARY_SIGNALS) letters.push_back(disposition_by_kernel(signo));
+  for (int signo = SIGRTMIN; signo <= SIGRTMAX; ++signo) letters.push_back(disposition(signo));
   return letters;
 }
 

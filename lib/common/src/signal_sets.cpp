@@ -18,8 +18,18 @@ void add_signal_bit(sigset_t& set, int signo) noexcept {
   std::memcpy(&set, &word, sizeof word);
 }
 
-int block_signals_by_kernel(const sigset_t& set) noexcept {
-  return static_cast<int>(::syscall(SYS_rt_sigprocmask, SIG_BLOCK, &set, nullptr, KERNEL_SIGSET_BYTES));
+int block_signals_by_kernel(const sigset_t& set) noexcept { return mask_signals_by_kernel(SIG_BLOCK, &set, nullptr); }
+
+int mask_signals_by_kernel(int how, const sigset_t* set, sigset_t* previous) noexcept {
+  return static_cast<int>(::syscall(SYS_rt_sigprocmask, how, set, previous, KERNEL_SIGSET_BYTES));
+}
+
+int kernel_sigaction(int signo, const KernelSigaction* action, KernelSigaction* previous) noexcept {
+  return static_cast<int>(::syscall(SYS_rt_sigaction, signo, action, previous, KERNEL_SIGSET_BYTES));
+}
+
+int raise_by_kernel(int signo) noexcept {
+  return static_cast<int>(::syscall(SYS_tgkill, ::getpid(), ::gettid(), signo));
 }
 
 }  // namespace common

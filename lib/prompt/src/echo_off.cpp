@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 
 #include "common/signal_sets.hpp"
@@ -19,16 +20,28 @@ namespace {
 // stops with any of the three stopping signals (a person at a shell, or
 // another process with kill), not only with ^Z. A fault, or abort(), means the
 // process cannot go on: the terminal is put back and the signal is raised
-// again with its default action.
+// again with its default action. The real-time signals end the process too;
+// the library's own (below SIGRTMIN), which its sigaction() and sigprocmask()
+// refuse, are taken and masked with the system calls themselves: the process
+// has a single thread at the prompt, so the library has no use for them.
 using common::ENDING_SIGNALS;
 using common::FAULT_SIGNALS;
+using common::LIBRARY_SIGNALS;
 using common::STOPPING_SIGNALS;
 
+// Those the library's sigaction() takes.
 template <class Each>
 void for_each_signal(const Each& each) {
   for (const int signo : ENDING_SIGNALS) each(signo, false);
+  for (int signo = SIGRTMIN; signo <= SIGRTMAX; ++signo) each(signo, false);
   for (const int signo : STOPPING_SIGNALS) each(signo, false);
   for (const int signo : FAULT_SIGNALS) each(signo, true);
+}
+
+// The place of `signo` in the arrays by signal number.
+std::size_t slot(int signo) noexcept {
+  if (signo <= 0 || signo >= NSIG) std::abort();
+  return static_cast<std::size_t>(signo);
 }
 
 // Shared with the signal handlers. Written only while the signals are
@@ -40,6 +53,8 @@ struct HandlerState {
   Reprompt reprompt;
   // By signal number.
   std::array<struct sigaction, NSIG> previous{};
+  // The library's own signals, in the order of LIBRARY_SIGNALS.
+  std::array<common::KernelSigaction, LIBRARY_SIGNALS.size()> previous_by_kernel{};
   std::array<bool, NSIG> taken{};
 };
 // NOLINTBEGIN(cppcoreguidelines-avoid-non-const-global-variables): a signal
@@ -57,11 +72,13 @@ sigset_t signal_set() {
   sigset_t set;
   sigemptyset(&set);
   for_each_signal([&set](int signo, bool /*fault*/) { sigaddset(&set, signo); });
+  for (const int signo : LIBRARY_SIGNALS) common::add_signal_bit(set, signo);
   return set;
 }
 
 // Everything in the handlers is async-signal-safe: tcgetpgrp, getpgrp,
-// tcsetattr, write, sigaction, sigprocmask, raise.
+// tcsetattr, write, sigaction, sigprocmask, raise, and the system calls
+// rt_sigaction, rt_sigprocmask and tgkill.
 
 // As the kernel decides whether a terminal operation stops the process: the
 // terminal is our controlling one and another process group is in its
@@ -92,24 +109,25 @@ extern "C" void restore_terminal_then_default(int signo) {
   const int saved_errno = errno;
   put_settings_back();
 
-  struct sigaction ours {};
-  struct sigaction fallback {};
-  fallback.sa_handler = SIG_DFL;
-  sigemptyset(&fallback.sa_mask);
-  (void)::sigaction(signo, &fallback, &ours);
+  // Through the kernel, which takes the library's own signals as well, and
+  // gives back exactly what was set.
+  common::KernelSigaction ours{};
+  const common::KernelSigaction fallback{};  // SIG_DFL
+  (void)common::kernel_sigaction(signo, &fallback, &ours);
 
   // The signal is blocked while its handler runs: raise it now, and it
   // arrives with its default effect when it is unblocked. Terminating signals
   // end the process there; stopping ones stop it and return after SIGCONT.
   sigset_t only;
   sigemptyset(&only);
-  sigaddset(&only, signo);
+  common::add_signal_bit(only, signo);
   sigset_t mask_in_handler;
-  (void)::raise(signo);
-  (void)::sigprocmask(SIG_UNBLOCK, &only, &mask_in_handler);
-  (void)::sigprocmask(SIG_SETMASK, &mask_in_handler, nullptr);
+  sigemptyset(&mask_in_handler);
+  (void)common::raise_by_kernel(signo);
+  (void)common::mask_signals_by_kernel(SIG_UNBLOCK, &only, &mask_in_handler);
+  (void)common::mask_signals_by_kernel(SIG_SETMASK, &mask_in_handler, nullptr);
 
-  (void)::sigaction(signo, &ours, nullptr);
+  (void)common::kernel_sigaction(signo, &ours, nullptr);
   // Continued in the background, the process leaves the terminal to the
   // shell; its read stops it again until it is brought to the foreground.
   if (g_echo_off != 0 && !in_background()) {
@@ -134,13 +152,16 @@ extern "C" void restore_terminal_then_die(int signo) {
 
 class BlockedSignals {
  public:
+  // Through the kernel, which blocks the library's own signals too and puts
+  // back exactly the mask there was.
   BlockedSignals() {
+    sigemptyset(&before_);
     const sigset_t set = signal_set();
-    if (::sigprocmask(SIG_BLOCK, &set, &before_) != 0) std::abort();
+    if (common::mask_signals_by_kernel(SIG_BLOCK, &set, &before_) != 0) std::abort();
   }
   BlockedSignals(const BlockedSignals&) = delete;
   BlockedSignals& operator=(const BlockedSignals&) = delete;
-  ~BlockedSignals() { (void)::sigprocmask(SIG_SETMASK, &before_, nullptr); }
+  ~BlockedSignals() { (void)common::mask_signals_by_kernel(SIG_SETMASK, &before_, nullptr); }
 
  private:
   sigset_t before_{};
@@ -157,20 +178,42 @@ void take_signals() {
   // fault is a stack overflow.
   fault.sa_flags = static_cast<int>(SA_RESETHAND | SA_ONSTACK);
   for_each_signal([&](int signo, bool is_fault) {
-    struct sigaction& previous = g_state.previous.at(static_cast<std::size_t>(signo));
+    struct sigaction& previous = g_state.previous[slot(signo)];
     if (::sigaction(signo, nullptr, &previous) != 0) std::abort();
     const bool is_default = (previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler == SIG_DFL;
-    g_state.taken.at(static_cast<std::size_t>(signo)) = is_default;
+    g_state.taken[slot(signo)] = is_default;
     if (is_default && ::sigaction(signo, is_fault ? &fault : &ending, nullptr) != 0) std::abort();
   });
+
+  // The kernel's form of `ending`, with the restorer the library sets for a
+  // handler: set on a signal through the library, read back from the kernel,
+  // and that signal's disposition put back. It is blocked all the while.
+  common::KernelSigaction ours{};
+  struct sigaction before {};
+  if (::sigaction(SIGUSR1, &ending, &before) != 0) std::abort();
+  const int read = common::kernel_sigaction(SIGUSR1, nullptr, &ours);
+  if (::sigaction(SIGUSR1, &before, nullptr) != 0 || read != 0) std::abort();
+  for (std::size_t i = 0; i < LIBRARY_SIGNALS.size(); ++i) {
+    const int signo = LIBRARY_SIGNALS[i];
+    common::KernelSigaction& previous = g_state.previous_by_kernel[i];
+    if (common::kernel_sigaction(signo, nullptr, &previous) != 0) std::abort();
+    const bool is_default = previous.handler == reinterpret_cast<std::uintptr_t>(SIG_DFL);  // NOLINT: a cast constant
+    g_state.taken[slot(signo)] = is_default;
+    if (is_default && common::kernel_sigaction(signo, &ours, nullptr) != 0) std::abort();
+  }
 }
 
 void give_signals_back() {
   for_each_signal([](int signo, bool /*fault*/) {
-    const auto at = static_cast<std::size_t>(signo);
-    if (g_state.taken.at(at)) (void)::sigaction(signo, &g_state.previous.at(at), nullptr);
-    g_state.taken.at(at) = false;
+    const std::size_t at = slot(signo);
+    if (g_state.taken[at]) (void)::sigaction(signo, &g_state.previous[at], nullptr);
+    g_state.taken[at] = false;
   });
+  for (std::size_t i = 0; i < LIBRARY_SIGNALS.size(); ++i) {
+    const std::size_t at = slot(LIBRARY_SIGNALS[i]);
+    if (g_state.taken[at]) (void)common::kernel_sigaction(LIBRARY_SIGNALS[i], &g_state.previous_by_kernel[i], nullptr);
+    g_state.taken[at] = false;
+  }
 }
 
 }  // namespace

@@ -15,7 +15,8 @@ namespace prompt::detail {
 // prompt must not be left at a terminal that hides what they type, so while
 // echo is off every signal whose default action ends or stops the process
 // (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU, SIGALRM,
-// SIGUSR1, SIGUSR2 and the rest; the real-time signals excepted) puts the
+// SIGUSR1, SIGUSR2 and the rest, and every real-time signal, the two the C
+// library keeps below SIGRTMIN included) puts the
 // saved settings back before taking its default effect; a stopped process
 // that is continued in the foreground switches echo off again and writes the
 // reprompt. Faults and abort() (SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL,

@@ -3,6 +3,7 @@
 #include <csignal>
 
 #include <array>
+#include <cstdint>
 
 namespace common {
 
@@ -33,5 +34,28 @@ void add_signal_bit(sigset_t& set, int signo) noexcept;
 // call itself. Only for a program with a single thread, whose library then
 // has no use for them.
 [[nodiscard]] int block_signals_by_kernel(const sigset_t& set) noexcept;
+
+// Changes the mask as sigprocmask() does, with the system call itself, so the
+// library's own signals are neither dropped from `set` nor unblocked by
+// SIG_SETMASK. `previous` may be null; only its first word is written.
+[[nodiscard]] int mask_signals_by_kernel(int how, const sigset_t* set, sigset_t* previous) noexcept;
+
+// The kernel's sigaction structure, in which sigaction() of the library's own
+// signals, refused by the library, is asked of the kernel. A handler needs
+// the restorer the library itself sets: take the whole structure from a
+// signal the library has set up.
+struct KernelSigaction {
+  std::uintptr_t handler = 0;  // 0 is SIG_DFL
+  unsigned long flags = 0;     // NOLINT(google-runtime-int): the kernel's layout
+  std::uintptr_t restorer = 0;
+  std::uint64_t mask = 0;
+};
+
+// rt_sigaction: either pointer may be null.
+[[nodiscard]] int kernel_sigaction(int signo, const KernelSigaction* action, KernelSigaction* previous) noexcept;
+
+// Sends `signo` to the calling thread, as raise() does for the signals the
+// library lets it send.
+[[nodiscard]] int raise_by_kernel(int signo) noexcept;
 
 }  // namespace common
