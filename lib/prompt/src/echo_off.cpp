@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "common/invariant.hpp"
 #include "common/signal_sets.hpp"
 
 namespace prompt::detail {
@@ -40,7 +41,7 @@ void for_each_signal(const Each& each) {
 
 // The place of `signo` in the arrays by signal number.
 std::size_t slot(int signo) noexcept {
-  if (signo <= 0 || signo >= NSIG) std::abort();
+  if (signo <= 0 || signo >= NSIG) common::invariant_broken("a signal number out of range");
   return static_cast<std::size_t>(signo);
 }
 
@@ -157,7 +158,9 @@ class BlockedSignals {
   BlockedSignals() {
     sigemptyset(&before_);
     const sigset_t set = signal_set();
-    if (common::mask_signals_by_kernel(SIG_BLOCK, &set, &before_) != 0) std::abort();
+    if (common::mask_signals_by_kernel(SIG_BLOCK, &set, &before_) != 0) {
+      common::invariant_broken("the prompt cannot block its signals");
+    }
   }
   BlockedSignals(const BlockedSignals&) = delete;
   BlockedSignals& operator=(const BlockedSignals&) = delete;
@@ -179,10 +182,12 @@ void take_signals() {
   fault.sa_flags = static_cast<int>(SA_RESETHAND | SA_ONSTACK);
   for_each_signal([&](int signo, bool is_fault) {
     struct sigaction& previous = g_state.previous[slot(signo)];
-    if (::sigaction(signo, nullptr, &previous) != 0) std::abort();
+    if (::sigaction(signo, nullptr, &previous) != 0) common::invariant_broken("a signal's disposition cannot be read");
     const bool is_default = (previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler == SIG_DFL;
     g_state.taken[slot(signo)] = is_default;
-    if (is_default && ::sigaction(signo, is_fault ? &fault : &ending, nullptr) != 0) std::abort();
+    if (is_default && ::sigaction(signo, is_fault ? &fault : &ending, nullptr) != 0) {
+      common::invariant_broken("the prompt cannot handle a signal");
+    }
   });
 
   // The kernel's form of `ending`, with the restorer the library sets for a
@@ -190,16 +195,22 @@ void take_signals() {
   // and that signal's disposition put back. It is blocked all the while.
   common::KernelSigaction ours{};
   struct sigaction before {};
-  if (::sigaction(SIGUSR1, &ending, &before) != 0) std::abort();
+  if (::sigaction(SIGUSR1, &ending, &before) != 0) common::invariant_broken("the prompt cannot handle a signal");
   const int read = common::kernel_sigaction(SIGUSR1, nullptr, &ours);
-  if (::sigaction(SIGUSR1, &before, nullptr) != 0 || read != 0) std::abort();
+  if (::sigaction(SIGUSR1, &before, nullptr) != 0 || read != 0) {
+    common::invariant_broken("the prompt cannot read back its handler");
+  }
   for (std::size_t i = 0; i < LIBRARY_SIGNALS.size(); ++i) {
     const int signo = LIBRARY_SIGNALS[i];
     common::KernelSigaction& previous = g_state.previous_by_kernel[i];
-    if (common::kernel_sigaction(signo, nullptr, &previous) != 0) std::abort();
+    if (common::kernel_sigaction(signo, nullptr, &previous) != 0) {
+      common::invariant_broken("a signal's disposition cannot be read");
+    }
     const bool is_default = previous.handler == reinterpret_cast<std::uintptr_t>(SIG_DFL);  // NOLINT: a cast constant
     g_state.taken[slot(signo)] = is_default;
-    if (is_default && common::kernel_sigaction(signo, &ours, nullptr) != 0) std::abort();
+    if (is_default && common::kernel_sigaction(signo, &ours, nullptr) != 0) {
+      common::invariant_broken("the prompt cannot handle a signal");
+    }
   }
 }
 
@@ -223,7 +234,7 @@ EchoOff::~EchoOff() {
 }
 
 std::expected<void, common::IoError> EchoOff::start(int fd, const termios& saved, Reprompt reprompt) {
-  if (active_ || g_echo_off != 0) std::abort();  // one hidden read at a time
+  if (active_ || g_echo_off != 0) common::invariant_broken("two hidden reads at once");
   const BlockedSignals blocked;
   g_state.fd = fd;
   g_state.saved = saved;
@@ -249,7 +260,7 @@ std::expected<void, common::IoError> EchoOff::start(int fd, const termios& saved
 }
 
 std::expected<void, common::IoError> EchoOff::restore() {
-  if (!active_) std::abort();
+  if (!active_) common::invariant_broken("echo given back while not off");
   // A signal arriving from here on is held until the settings are back and
   // the previous dispositions are in place, then takes effect as before.
   const BlockedSignals blocked;
