@@ -42,32 +42,16 @@ class TrackedIterator {
   const char** furthest_;
 };
 
-// " at line L column C", C counting the bytes of line L up to and including
-// the last one read.
-std::string location(std::span<const std::uint8_t> body, std::size_t read) {
-  std::size_t line = 1;
-  std::size_t column = 0;
-  for (std::size_t i = 0; i < read && i < body.size(); ++i) {
-    if (body[i] == '\n') {
-      ++line;
-      column = 0;
-    } else {
-      ++column;
-    }
-  }
-  return " at line " + std::to_string(line) + " column " + std::to_string(column);
-}
-
 // The library takes a NUL byte for the end of the input and skips a leading
 // byte-order mark; neither may stand in a reply.
 std::optional<std::string> foreign_byte(std::span<const std::uint8_t> body) {
   constexpr std::array<std::uint8_t, 3> BYTE_ORDER_MARK = {0xEF, 0xBB, 0xBF};
   if (body.size() >= BYTE_ORDER_MARK.size() &&
       std::equal(BYTE_ORDER_MARK.begin(), BYTE_ORDER_MARK.end(), body.begin())) {
-    return "byte-order mark before the value" + location(body, 1);
+    return "byte-order mark before the value" + text_location(body, 1);
   }
   if (const auto nul = std::find(body.begin(), body.end(), std::uint8_t{0}); nul != body.end()) {
-    return "NUL byte in the text" + location(body, static_cast<std::size_t>(nul - body.begin()) + 1);
+    return "NUL byte in the text" + text_location(body, static_cast<std::size_t>(nul - body.begin()) + 1);
   }
   return std::nullopt;
 }
@@ -94,7 +78,7 @@ class MessageReader {
     error_ = library_message(error.what());
     // Syntax errors name their place themselves; the others (a number
     // beyond the double range) do not.
-    if (dynamic_cast<const json::parse_error*>(&error) == nullptr) error_ += location(body_, position);
+    if (dynamic_cast<const json::parse_error*>(&error) == nullptr) error_ += text_location(body_, position);
     located_ = true;
     return false;
   }
@@ -264,6 +248,20 @@ bool MessageReader::close() {
 
 }  // namespace
 
+std::string text_location(std::span<const std::uint8_t> body, std::size_t read) {
+  std::size_t line = 1;
+  std::size_t column = 0;
+  for (std::size_t i = 0; i < read && i < body.size(); ++i) {
+    if (body[i] == '\n') {
+      ++line;
+      column = 0;
+    } else {
+      ++column;
+    }
+  }
+  return " at line " + std::to_string(line) + " column " + std::to_string(column);
+}
+
 void TreeReader::scalar(json value) { (void)place(std::move(value)); }
 
 void TreeReader::open(bool object) { open_.push_back(place(object ? json::object() : json::array())); }
@@ -421,7 +419,7 @@ std::expected<json, std::string> read_message(std::span<const std::uint8_t> body
     if (reader.located()) return std::unexpected(reader.error());
     auto read = static_cast<std::size_t>(furthest - begin);
     if (reader.read_past_number() && read > 0 && (body[read - 1] < '0' || body[read - 1] > '9')) --read;
-    return std::unexpected(reader.error() + location(body, read));
+    return std::unexpected(reader.error() + text_location(body, read));
   }
   return reader.take_first();
 }

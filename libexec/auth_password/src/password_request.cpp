@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/utf8.hpp"
+#include "tavrin_account/strict_json.hpp"
 
 namespace auth_password {
 namespace {
@@ -48,17 +49,7 @@ class RequestReader {
   // " at line L column C", C counting the bytes of line L up to and
   // including the one at `position` (or, at the end, the last one).
   [[nodiscard]] std::string location(std::size_t position) const {
-    std::size_t line = 1;
-    std::size_t column = 0;
-    for (std::size_t i = 0; i <= position && i < text_.size(); ++i) {
-      if (text_[i] == '\n') {
-        ++line;
-        column = 0;
-      } else {
-        ++column;
-      }
-    }
-    return " at line " + std::to_string(line) + " column " + std::to_string(column);
+    return tavrin_account::strict_json::text_location(text_, position + 1);
   }
   [[nodiscard]] std::unexpected<InputError> fault(std::string what, std::size_t position) const {
     what += location(position);

@@ -141,6 +141,10 @@ struct MessageShape {
   FirstKind first_kind = FirstKind::Boolean;
 };
 
+// " at line L column C" for an error after `read` bytes of `body`: C counts
+// the bytes of line L up to and including the last one read.
+[[nodiscard]] std::string text_location(std::span<const std::uint8_t> body, std::size_t read);
+
 // Reads the body as exactly one such record, with only blank, tab, line feed
 // and carriage return around it, and gives the first field. A failure of
 // `second` fails the message. Every failure ends with the line and column
