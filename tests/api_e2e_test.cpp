@@ -198,7 +198,9 @@ TEST(ApiModeInput, BadInputIsRefusedWithoutAWordToTheService) {
     expect_failure(run_api(c.verb, user, uri, c.input), "Error: \"bad input: " + c.error + "\"\n");
     EXPECT_TRUE(nobody_connected());
   }
-  {
+  // A wrapper such as valgrind holds descriptors of its own, so standard
+  // input closed at start is not what the program finds.
+  if (std::getenv("AUTH_TEST_WRAPPER") == nullptr) {
     SCOPED_TRACE("standard input closed");
     expect_failure(test_support::run_process(AUTH_PASSWORD_BIN, {.args = api_args("Authenticate", user),
                                                                  .close_stdin = true,

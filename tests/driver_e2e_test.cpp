@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -71,20 +72,23 @@ TEST(Driver, AFailedDescriptionWriteIsNoSuccess) {
   EXPECT_EQ(full.err, "Error: Os { code: 28, kind: StorageFull, message: \"No space left on device\" }\n");
 
   // Past the file-size limit a write fails the same way, instead of the
-  // process ending by SIGXFSZ.
-  const std::string file = test_support::make_temp_directory("driver-fsize") + "/out";
-  std::ofstream(file).close();
-  rlimit before{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
-  const rlimit none{.rlim_cur = 0, .rlim_max = before.rlim_max};
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &none), 0);
-  const auto limited =
-      test_support::run_process(AUTH_PASSWORD_BIN, ProcessOptions{.args = {"QueryInformation"}, .stdout_file = file});
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &before), 0);
-  std::filesystem::remove_all(std::filesystem::path(file).parent_path());
-  EXPECT_EQ(limited.signal, 0);
-  EXPECT_EQ(limited.exit_status, 1);
-  EXPECT_EQ(limited.err, "Error: Os { code: 27, kind: FileTooLarge, message: \"File too large\" }\n");
+  // process ending by SIGXFSZ. Not under a wrapper such as valgrind, whose
+  // own log write meets the limit first.
+  if (std::getenv("AUTH_TEST_WRAPPER") == nullptr) {
+    const std::string file = test_support::make_temp_directory("driver-fsize") + "/out";
+    std::ofstream(file).close();
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    const rlimit none{.rlim_cur = 0, .rlim_max = before.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &none), 0);
+    const auto limited =
+        test_support::run_process(AUTH_PASSWORD_BIN, ProcessOptions{.args = {"QueryInformation"}, .stdout_file = file});
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &before), 0);
+    std::filesystem::remove_all(std::filesystem::path(file).parent_path());
+    EXPECT_EQ(limited.signal, 0);
+    EXPECT_EQ(limited.exit_status, 1);
+    EXPECT_EQ(limited.err, "Error: Os { code: 27, kind: FileTooLarge, message: \"File too large\" }\n");
+  }
 
   // A descriptor closed at start is reopened on /dev/null before anything runs.
   const auto closed =
