@@ -11,10 +11,8 @@
 
 #include "password_backend/aes_256_gcm.hpp"
 #include "password_backend/argon2.hpp"
-#include "password_backend/argon2_seams.hpp"
 #include "password_backend/envelope.hpp"
 #include "password_backend/password_hash.hpp"
-#include "password_backend/password_hash_seams.hpp"
 #include "test_bytes.hpp"
 
 namespace {
@@ -45,8 +43,8 @@ void BareCryptoPwhash(benchmark::State& state) {
   if (sodium_init() < 0) std::abort();
   std::uint8_t out[32];
   for (auto _ : state) {
-    if (crypto_pwhash(out, sizeof out, PASSWORD.data(), PASSWORD.size(), SALT.data(), 2, 19456U * 1024U,
-                      crypto_pwhash_ALG_ARGON2ID13) != 0) {
+    if (crypto_pwhash(out, sizeof out, PASSWORD.data(), PASSWORD.size(), SALT.data(), HASH_PASSES,
+                      HASH_MEMORY_KIB * 1024ULL, crypto_pwhash_ALG_ARGON2ID13) != 0) {
       std::abort();
     }
     benchmark::DoNotOptimize(out);
@@ -57,8 +55,8 @@ void BareCryptoPwhash(benchmark::State& state) {
 // default memory and passes.
 std::string general_engine_hash() {
   std::vector<char> encoded(128);
-  if (argon2d_hash_encoded(2, 19456, 1, PASSWORD.data(), PASSWORD.size(), SALT.data(), SALT.size(), 32, encoded.data(),
-                           encoded.size()) != ARGON2_OK) {
+  if (argon2d_hash_encoded(HASH_PASSES, HASH_MEMORY_KIB, HASH_LANES, PASSWORD.data(), PASSWORD.size(), SALT.data(),
+                           SALT.size(), 32, encoded.data(), encoded.size()) != ARGON2_OK) {
     std::abort();
   }
   return encoded.data();
@@ -82,9 +80,9 @@ void BareArgon2Ctx(benchmark::State& state) {
     context.pwdlen = static_cast<std::uint32_t>(PASSWORD.size());
     context.salt = const_cast<std::uint8_t*>(SALT.data());
     context.saltlen = static_cast<std::uint32_t>(SALT.size());
-    context.t_cost = 2;
-    context.m_cost = 19456;
-    context.lanes = 1;
+    context.t_cost = HASH_PASSES;
+    context.m_cost = HASH_MEMORY_KIB;
+    context.lanes = HASH_LANES;
     context.threads = 1;
     context.version = ARGON2_VERSION_13;
     if (argon2_ctx(&context, Argon2_d) != ARGON2_OK) std::abort();
@@ -114,7 +112,7 @@ void CostliestAdmittedStoredHash(benchmark::State& state) {
   if (!bound.admits(job.memory_kib, job.passes, job.lanes)) std::abort();
   std::vector<std::uint8_t> out(32);
   for (auto _ : state) {
-    if (!compute_argon2_with(engine, job, out)) std::abort();
+    if (!compute_argon2(job, out, engine)) std::abort();
     benchmark::DoNotOptimize(out.data());
   }
   state.SetLabel(engine == Argon2Engine::Libsodium ? "libsodium" : "libargon2");
@@ -131,19 +129,19 @@ void SealAndOpenMasterKey(benchmark::State& state) {
   }
 }
 
-// The cipher alone, into a reused buffer: what the envelope costs apart from
-// taking fresh locked memory for every opened key.
+// The cipher alone: what the envelope costs apart from framing it. The
+// opened key takes fresh locked memory each time, as SecretBytesAllocation
+// prices.
 void SealAndOpenCipherOnly(benchmark::State& state) {
   const auto key = envelope_key(bytes_of(PASSWORD));
   const auto master = new_master_key();
   const std::vector<std::uint8_t> nonce(GCM_NONCE_BYTES, 7);
-  std::vector<std::uint8_t> sealed;
-  common::SecretBytes opened(master.size());
   for (auto _ : state) {
-    sealed.clear();
-    if (!aes_256_gcm_seal(key.bytes(), nonce, master.bytes(), sealed)) std::abort();
-    if (!aes_256_gcm_open(key.bytes(), nonce, sealed, opened)) std::abort();
-    benchmark::DoNotOptimize(opened.data());
+    const auto sealed = aes_256_gcm_seal(key.bytes(), nonce, master.bytes());
+    if (!sealed) std::abort();
+    auto opened = aes_256_gcm_open(key.bytes(), nonce, *sealed);
+    if (!opened) std::abort();
+    benchmark::DoNotOptimize(opened->data());
   }
 }
 

@@ -33,34 +33,35 @@ class GcmContext {
 
 }  // namespace
 
-bool aes_256_gcm_seal(std::span<const std::uint8_t> key, std::span<const std::uint8_t> nonce,
-                      std::span<const std::uint8_t> plaintext, std::vector<std::uint8_t>& out) {
+std::expected<std::vector<std::uint8_t>, AesGcmError> aes_256_gcm_seal(std::span<const std::uint8_t> key,
+                                                                       std::span<const std::uint8_t> nonce,
+                                                                       std::span<const std::uint8_t> plaintext) {
   GcmContext context(key, nonce);
-  if (plaintext.size() > GCM_MAX_MESSAGE_BYTES) return false;
-  const std::size_t at = out.size();
-  out.resize(at + plaintext.size() + GCM_TAG_BYTES);
-  gcm_aes256_encrypt(context.get(), plaintext.size(), out.data() + at, plaintext.data());
-  gcm_aes256_digest(context.get(), GCM_TAG_BYTES, out.data() + at + plaintext.size());
-  return true;
+  if (plaintext.size() > GCM_MAX_MESSAGE_BYTES) return std::unexpected(AesGcmError::MessageTooLong);
+  std::vector<std::uint8_t> sealed(plaintext.size() + GCM_TAG_BYTES);
+  gcm_aes256_encrypt(context.get(), plaintext.size(), sealed.data(), plaintext.data());
+  gcm_aes256_digest(context.get(), GCM_TAG_BYTES, sealed.data() + plaintext.size());
+  return sealed;
 }
 
-bool aes_256_gcm_open(std::span<const std::uint8_t> key, std::span<const std::uint8_t> nonce,
-                      std::span<const std::uint8_t> ciphertext_and_tag, common::SecretBytes& plaintext) {
+std::expected<common::SecretBytes, AesGcmError> aes_256_gcm_open(std::span<const std::uint8_t> key,
+                                                                 std::span<const std::uint8_t> nonce,
+                                                                 std::span<const std::uint8_t> ciphertext_and_tag) {
   GcmContext context(key, nonce);
-  plaintext.clear();
   if (ciphertext_and_tag.size() < GCM_TAG_BYTES || ciphertext_and_tag.size() - GCM_TAG_BYTES > GCM_MAX_MESSAGE_BYTES) {
-    return false;
+    return std::unexpected(AesGcmError::NotAuthentic);
   }
   const auto ciphertext = ciphertext_and_tag.first(ciphertext_and_tag.size() - GCM_TAG_BYTES);
-  // Decrypts straight into the caller's secret memory; until the tag agrees
-  // the bytes are not released, and if it does not they are wiped.
-  plaintext.resize(ciphertext.size());
+  // Decrypts straight into secret memory; until the tag agrees the bytes are
+  // not released, and if it does not they are wiped with it.
+  common::SecretBytes plaintext(ciphertext.size());
   gcm_aes256_decrypt(context.get(), ciphertext.size(), plaintext.data(), ciphertext.data());
   std::array<std::uint8_t, GCM_TAG_BYTES> tag{};
   gcm_aes256_digest(context.get(), tag.size(), tag.data());
-  const bool verified = sodium_memcmp(tag.data(), ciphertext_and_tag.last(GCM_TAG_BYTES).data(), tag.size()) == 0;
-  if (!verified) plaintext.clear();
-  return verified;
+  if (sodium_memcmp(tag.data(), ciphertext_and_tag.last(GCM_TAG_BYTES).data(), tag.size()) != 0) {
+    return std::unexpected(AesGcmError::NotAuthentic);
+  }
+  return plaintext;
 }
 
 }  // namespace password_backend

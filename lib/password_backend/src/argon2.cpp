@@ -3,7 +3,6 @@
 // libargon2's argon2_ctx covers the rest (Argon2d, version 16, several lanes,
 // other salt and output lengths, a secret or associated data).
 #include "password_backend/argon2.hpp"
-#include "password_backend/argon2_seams.hpp"
 
 #include <argon2.h>
 #include <sodium.h>
@@ -110,13 +109,9 @@ Argon2Engine argon2_engine_for(const Argon2Job& job, std::size_t output_length) 
   return libsodium_can_compute(job, output_length) ? Argon2Engine::Libsodium : Argon2Engine::Libargon2;
 }
 
-std::expected<void, Argon2Failure> compute_argon2(const Argon2Job& job, std::span<std::uint8_t> output) {
-  return compute_argon2_with(argon2_engine_for(job, output.size()), job, output);
-}
-
-std::expected<void, Argon2Failure> compute_argon2_with(Argon2Engine engine, const Argon2Job& job,
-                                                       std::span<std::uint8_t> output) {
-  switch (engine) {
+std::expected<void, Argon2Failure> compute_argon2(const Argon2Job& job, std::span<std::uint8_t> output,
+                                                  std::optional<Argon2Engine> engine) {
+  switch (engine ? *engine : argon2_engine_for(job, output.size())) {
     case Argon2Engine::Libsodium: return compute_with_libsodium(job, output);
     case Argon2Engine::Libargon2: return compute_with_libargon2(job, output);
   }

@@ -1,5 +1,4 @@
 #include "password_backend/argon2.hpp"
-#include "password_backend/argon2_seams.hpp"
 
 #include <gtest/gtest.h>
 
@@ -61,8 +60,8 @@ TEST(Argon2Engines, BothEnginesGiveTheSameTagWhereBothApply) {
                               " t=" + std::to_string(c.passes) + " out=" + std::to_string(c.output_length);
     EXPECT_EQ(argon2_engine_for(job, c.output_length), Argon2Engine::Libsodium) << label;
     Bytes fast(c.output_length), general(c.output_length);
-    ASSERT_TRUE(compute_argon2_with(Argon2Engine::Libsodium, job, fast)) << label;
-    ASSERT_TRUE(compute_argon2_with(Argon2Engine::Libargon2, job, general)) << label;
+    ASSERT_TRUE(compute_argon2(job, fast, Argon2Engine::Libsodium)) << label;
+    ASSERT_TRUE(compute_argon2(job, general, Argon2Engine::Libargon2)) << label;
     EXPECT_EQ(fast, general) << label;
   }
 }
@@ -89,7 +88,7 @@ TEST(Argon2Engines, WhatLibsodiumCannotComputeGoesToTheGeneralEngine) {
   for (const auto& [label, other] : others) {
     EXPECT_EQ(argon2_engine_for(other, 32), Argon2Engine::Libargon2) << label;
     Bytes out(32);
-    const auto refused = compute_argon2_with(Argon2Engine::Libsodium, other, out);
+    const auto refused = compute_argon2(other, out, Argon2Engine::Libsodium);
     ASSERT_FALSE(refused) << label;
     EXPECT_EQ(refused.error().display(), "not computable by libsodium") << label;
   }

@@ -20,10 +20,23 @@ TEST(B64, EncodesWithoutPaddingAndDecodesOnlyCanonicalText) {
     EXPECT_EQ(b64_decode(text, 64), bytes) << text;
   }
   for (const std::string_view bad : {"/x", "A", "AAAAA", "/w==", "_w", "-w", "c29t\nZXNh"}) {
-    EXPECT_FALSE(b64_decode(bad, 64)) << bad;
+    const auto decoded = b64_decode(bad, 64);
+    ASSERT_FALSE(decoded) << bad;
+    EXPECT_EQ(decoded.error(), B64Error::Malformed) << bad;
   }
+}
+
+// The bound is on the text, before anything is decoded: one character over
+// the encoding of max_bytes is too long, whatever the characters are.
+TEST(B64, TextLongerThanTheBoundAllowsIsTooLong) {
   EXPECT_TRUE(b64_decode("AAAA", 3));
-  EXPECT_FALSE(b64_decode("AAAA", 2));
+  EXPECT_TRUE(b64_decode("AAA", 2));
+  for (const auto& [text, max_bytes] :
+       {std::pair<std::string_view, std::size_t>{"AAAA", 2}, {"AAA", 1}, {"!!!!!", 3}}) {
+    const auto decoded = b64_decode(text, max_bytes);
+    ASSERT_FALSE(decoded) << text;
+    EXPECT_EQ(decoded.error(), B64Error::TooLong) << text;
+  }
 }
 
 }  // namespace

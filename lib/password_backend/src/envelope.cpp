@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include "common/invariant.hpp"
 #include "common/message_error.hpp"
@@ -33,11 +34,13 @@ std::vector<std::uint8_t> seal_master_key(const common::SecretBytes& key, std::s
   std::array<std::uint8_t, GCM_NONCE_BYTES> nonce{};
   randombytes_buf(nonce.data(), nonce.size());
   const std::size_t header = ENVELOPE_CIPHER_NAME.size() + 1 + nonce.size();
+  auto sealed = aes_256_gcm_seal(key.bytes(), nonce, master_key);
+  if (!sealed) common::invariant_broken("encryption failure!");
   std::vector<std::uint8_t> envelope(header, 0);  // the separator stays zero
-  envelope.reserve(header + master_key.size() + GCM_TAG_BYTES);
+  envelope.reserve(header + sealed->size());
   std::ranges::copy(ENVELOPE_CIPHER_NAME, envelope.begin());
   std::ranges::copy(nonce, envelope.begin() + static_cast<std::ptrdiff_t>(ENVELOPE_CIPHER_NAME.size() + 1));
-  if (!aes_256_gcm_seal(key.bytes(), nonce, master_key, envelope)) common::invariant_broken("encryption failure!");
+  envelope.insert(envelope.end(), sealed->begin(), sealed->end());
   return envelope;
 }
 
@@ -57,12 +60,12 @@ std::expected<common::SecretBytes, common::AnyError> open_sealed(const common::S
                                                                  std::span<const std::uint8_t> sealed) {
   if (key.size() != ENVELOPE_KEY_BYTES) common::invariant_broken("Invalid key length");
   if (sealed.size() < GCM_NONCE_BYTES) return failure("Data too short");
-  common::SecretBytes master_key;
-  if (!aes_256_gcm_open(key.bytes(), sealed.first(GCM_NONCE_BYTES), sealed.subspan(GCM_NONCE_BYTES), master_key)) {
+  auto master_key = aes_256_gcm_open(key.bytes(), sealed.first(GCM_NONCE_BYTES), sealed.subspan(GCM_NONCE_BYTES));
+  if (!master_key) {
     // The one failure that says the password was the wrong one.
     return std::unexpected(common::MessageError("decryption failure: Error", common::FailureClass::CredentialRejected));
   }
-  return master_key;
+  return std::move(*master_key);
 }
 
 common::SecretBytes new_master_key() {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <string>
+#include <utility>
 
 #include "common/io_error.hpp"
 #include "common/message_error.hpp"
@@ -48,14 +49,17 @@ std::expected<common::UniqueFd, common::MessageError> open_runtime_directory(uid
 // Changes the mode of what `fd` (opened with O_PATH) is, through /proc: a
 // directory left without access by an earlier run under a tight umask cannot
 // be opened any other way to repair it.
-bool set_mode(int fd, mode_t mode) {
+std::expected<void, common::IoError> set_mode(int fd, mode_t mode) {
   const std::string through_proc = "/proc/self/fd/" + std::to_string(fd);
-  return ::chmod(through_proc.c_str(), mode) == 0;
+  if (::chmod(through_proc.c_str(), mode) != 0) return std::unexpected(common::IoError::last_os_error());
+  return {};
 }
 
-// `name` in `parent`, made if missing, and given mode 0700 whatever the
-// umask, or left by an earlier run without its owner's access bits. One that
-// another uid made, or that lets others in, is refused.
+// `name` in `parent`, made with mode 0700 if missing. One that another uid
+// made, that is not a directory, or that gives group or others any access is
+// refused. Any other mode is kept as it is, except that a directory without
+// all of its owner's access bits (made under a umask that took them, or left
+// so by an earlier run) is set to 0700.
 std::expected<common::UniqueFd, common::AnyError> private_subdirectory(const common::UniqueFd& parent,
                                                                        const std::string& shown,
                                                                        const std::string& name, uid_t uid) {
@@ -81,8 +85,10 @@ std::expected<common::UniqueFd, common::AnyError> private_subdirectory(const com
   if ((opened.st_mode & OTHERS_ACCESS) != 0) {
     return std::unexpected(common::MessageError("the lock directory " + shown + " is open to other users"));
   }
-  if ((opened.st_mode & S_IRWXU) != S_IRWXU && !set_mode(directory.get(), PRIVATE_DIRECTORY)) {
-    return std::unexpected(common::IoError::last_os_error());
+  if ((opened.st_mode & S_IRWXU) != S_IRWXU) {
+    if (auto repaired = set_mode(directory.get(), PRIVATE_DIRECTORY); !repaired) {
+      return std::unexpected(std::move(repaired).error());
+    }
   }
   return directory;
 }

@@ -14,10 +14,11 @@ namespace password_backend {
 // uid's own runtime directory (owned by it, mode 0700); otherwise
 // /tmp/auth_password-UID, which nobody else can remove or rename in the
 // sticky /tmp. The way there must be one only root and this uid could have
-// laid. The directory is made with mode 0700 whatever the umask; one of ours
-// that an earlier run left without our own access is given it back; one that
-// another uid made first, or that group or others may use, is refused,
-// saying so.
+// laid. A missing directory is made with mode 0700 whatever the umask. One
+// that is there already is taken with any mode that gives group and others
+// nothing, and set to 0700 only when it lacks some of the owner's access
+// bits; one that another uid made first, or that group or others may use, is
+// refused, saying so.
 [[nodiscard]] std::expected<common::UniqueFd, common::AnyError> open_lock_directory();
 
 }  // namespace password_backend

@@ -1,8 +1,7 @@
 #include "password_backend/password_hash.hpp"
-#include "password_backend/password_hash_seams.hpp"
 
 #include <array>
-#include <optional>
+#include <utility>
 
 #include "common/bytes.hpp"
 #include "common/message_error.hpp"
@@ -16,11 +15,11 @@
 namespace password_backend {
 namespace {
 
-std::optional<Argon2Variant> variant_named(std::string_view algorithm) {
+std::expected<Argon2Variant, common::MessageError> variant_named(std::string_view algorithm) {
   if (algorithm == "argon2id") return Argon2Variant::Argon2id;
   if (algorithm == "argon2i") return Argon2Variant::Argon2i;
   if (algorithm == "argon2d") return Argon2Variant::Argon2d;
-  return std::nullopt;
+  return std::unexpected(common::MessageError("Unsupported algorithm"));
 }
 
 // Everything that can go wrong after the stored string has been understood
@@ -71,12 +70,8 @@ Argon2Job job_with_our_settings(std::span<const std::uint8_t> password, std::spa
 
 std::string PasswordHashError::debug() const { return "PasswordHash(" + common::quoted(text) + ")"; }
 
-std::expected<std::string, common::AnyError> make_password_hash(std::span<const std::uint8_t> password) {
-  return make_password_hash_using(fill_from_os_random, password);
-}
-
-std::expected<std::string, common::AnyError> make_password_hash_using(RandomFill fill,
-                                                                      std::span<const std::uint8_t> password) {
+std::expected<std::string, common::AnyError> make_password_hash(std::span<const std::uint8_t> password,
+                                                                RandomFill fill) {
   std::array<std::uint8_t, HASH_SALT_BYTES> salt{};
   if (!fill(salt)) return std::unexpected(PasswordHashError{"rng failure"});
   const Argon2Job job = job_with_our_settings(password, salt);
@@ -106,19 +101,14 @@ void hash_and_discard(std::span<const std::uint8_t> password) {
 }
 
 std::expected<bool, common::AnyError> password_matches(std::span<const std::uint8_t> stored_data,
-                                                       std::span<const std::uint8_t> password) {
-  return password_matches_within(StoredHashBound{}, stored_data, password);
-}
-
-std::expected<bool, common::AnyError> password_matches_within(const StoredHashBound& bound,
-                                                              std::span<const std::uint8_t> stored_data,
-                                                              std::span<const std::uint8_t> password) {
+                                                       std::span<const std::uint8_t> password,
+                                                       const StoredHashBound& bound) {
   if (auto utf8 = common::check_utf8(stored_data); !utf8) return std::unexpected(utf8.error());
   const std::string_view text = common::text_of(stored_data);
   auto stored = parse_phc_string(text);
   if (!stored) return std::unexpected(stored.error());
-  const auto variant = variant_named(stored->algorithm);
-  if (!variant) return std::unexpected(common::MessageError("Unsupported algorithm"));
+  auto variant = variant_named(stored->algorithm);
+  if (!variant) return std::unexpected(std::move(variant).error());
   return recomputation_matches(bound, *stored, *variant, password);
 }
 

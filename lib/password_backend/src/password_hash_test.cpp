@@ -1,5 +1,4 @@
 #include "password_backend/password_hash.hpp"
-#include "password_backend/password_hash_seams.hpp"
 
 #include <gtest/gtest.h>
 
@@ -58,14 +57,14 @@ TEST(MakePasswordHash, AFailingRandomSourceIsRngFailure) {
   const auto failing = [](std::span<std::uint8_t>) -> std::expected<void, common::IoError> {
     return std::unexpected(common::IoError::from_os_code(EIO));
   };
-  const auto made = make_password_hash_using(failing, bytes_of("pw"));
+  const auto made = make_password_hash(bytes_of("pw"), failing);
   ASSERT_FALSE(made);
   EXPECT_EQ(made.error().display(), "rng failure");
   const auto fixed = [](std::span<std::uint8_t> out) -> std::expected<void, common::IoError> {
     std::ranges::fill(out, std::uint8_t{0x5a});
     return {};
   };
-  EXPECT_EQ(make_password_hash_using(fixed, bytes_of("pw")).value().substr(PREFIX.size(), 22),
+  EXPECT_EQ(make_password_hash(bytes_of("pw"), fixed).value().substr(PREFIX.size(), 22),
             b64_encode(std::vector<std::uint8_t>(16, 0x5a)));
 }
 
@@ -152,7 +151,7 @@ TEST(PasswordMatches, TheBoundIsOnMemoryMemoryTimesPassesAndLanes) {
                                                     {{64, 191, 2}, false}, {{4096, 191, 2}, false},
                                                     {{64, 192, 1}, false}, {{}, true}};
   for (const auto& [bound, expected] : cases) {
-    const auto result = password_matches_within(bound, bytes_of(stored), bytes_of("pw"));
+    const auto result = password_matches(bytes_of(stored), bytes_of("pw"), bound);
     ASSERT_TRUE(result);
     EXPECT_EQ(*result, expected) << bound.max_memory_kib << " " << bound.max_memory_passes;
   }

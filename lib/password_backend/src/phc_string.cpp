@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 #include "common/invariant.hpp"
 #include "common/quote.hpp"
@@ -19,14 +20,17 @@ bool is_value_char(char c) {
          c == '.' || c == '-';
 }
 
-// A decimal without sign or leading zeros that fits in 32 bits.
-std::optional<std::uint32_t> parse_decimal(std::string_view digits) {
-  if (digits.empty() || digits.size() > 10) return std::nullopt;
-  if (digits.size() > 1 && digits.front() == '0') return std::nullopt;
-  if (!std::ranges::all_of(digits, [](char c) { return c >= '0' && c <= '9'; })) return std::nullopt;
+// A decimal without sign or leading zeros that fits in 32 bits; anything
+// else is `reason` at `position`.
+std::expected<std::uint32_t, PhcParseError> parse_decimal(std::string_view digits, Reason reason,
+                                                          std::size_t position) {
+  const std::unexpected<PhcParseError> fault(PhcParseError{reason, position});
+  if (digits.empty() || digits.size() > 10) return fault;
+  if (digits.size() > 1 && digits.front() == '0') return fault;
+  if (!std::ranges::all_of(digits, [](char c) { return c >= '0' && c <= '9'; })) return fault;
   std::uint32_t value = 0;
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+  if (error != std::errc() || end != digits.data() + digits.size()) return fault;
   return value;
 }
 
@@ -44,8 +48,8 @@ class Parser {
     if (auto read = read_identifier(phc); !read) return std::unexpected(read.error());
     if (!next_field()) return phc;
     if (field_.starts_with("v=")) {
-      const auto version = parse_decimal(field_.substr(2));
-      if (!version) return fail(Reason::BadVersion, field_start_);
+      const auto version = parse_decimal(field_.substr(2), Reason::BadVersion, field_start_);
+      if (!version) return std::unexpected(version.error());
       phc.version = *version;
       if (!next_field()) return phc;
     }
@@ -53,13 +57,15 @@ class Parser {
       if (auto read = read_parameters(phc); !read) return std::unexpected(read.error());
       if (!next_field()) return phc;
     }
-    phc.salt = b64_decode(field_, PHC_MAX_SALT_BYTES);
-    if (!phc.salt) return fail(b64_fault(field_, PHC_MAX_SALT_BYTES, Reason::SaltLength), field_start_);
-    if (phc.salt->size() < PHC_MIN_SALT_BYTES) return fail(Reason::SaltLength, field_start_);
+    auto salt = b64_decode(field_, PHC_MAX_SALT_BYTES);
+    if (!salt) return fail(b64_fault(salt.error(), Reason::SaltLength), field_start_);
+    if (salt->size() < PHC_MIN_SALT_BYTES) return fail(Reason::SaltLength, field_start_);
+    phc.salt = std::move(*salt);
     if (!next_field()) return phc;
-    phc.hash = b64_decode(field_, PHC_MAX_HASH_BYTES);
-    if (!phc.hash) return fail(b64_fault(field_, PHC_MAX_HASH_BYTES, Reason::HashLength), field_start_);
-    if (phc.hash->size() < PHC_MIN_HASH_BYTES) return fail(Reason::HashLength, field_start_);
+    auto hash = b64_decode(field_, PHC_MAX_HASH_BYTES);
+    if (!hash) return fail(b64_fault(hash.error(), Reason::HashLength), field_start_);
+    if (hash->size() < PHC_MIN_HASH_BYTES) return fail(Reason::HashLength, field_start_);
+    phc.hash = std::move(*hash);
     if (at_ < text_.size()) return fail(Reason::TrailingField, at_);
     return phc;
   }
@@ -70,8 +76,8 @@ class Parser {
   }
 
   // Too long to be within the bound, or not B64 at all.
-  static Reason b64_fault(std::string_view field, std::size_t max_bytes, Reason too_long) {
-    return field.size() > b64_encoded_length(max_bytes) ? too_long : Reason::BadB64;
+  static Reason b64_fault(B64Error error, Reason too_long) {
+    return error == B64Error::TooLong ? too_long : Reason::BadB64;
   }
 
   std::expected<void, PhcParseError> read_identifier(PhcString& phc) {
@@ -129,14 +135,18 @@ class Parser {
     }
     const auto decimal = [&](std::optional<std::uint32_t>& slot) -> std::expected<void, PhcParseError> {
       if (slot) return fail(Reason::DuplicateParameter, position);
-      slot = parse_decimal(value);
-      if (!slot) return fail(Reason::BadDecimal, value_position);
+      const auto read = parse_decimal(value, Reason::BadDecimal, value_position);
+      if (!read) return std::unexpected(read.error());
+      slot = *read;
       return {};
     };
+    // A value is at most PHC_MAX_PARAMETER_VALUE_LENGTH characters, so it is
+    // never too long to decode into as many bytes: every fault is BadB64.
     const auto bytes = [&](std::optional<std::vector<std::uint8_t>>& slot) -> std::expected<void, PhcParseError> {
       if (slot) return fail(Reason::DuplicateParameter, position);
-      slot = b64_decode(value, PHC_MAX_PARAMETER_VALUE_LENGTH);
-      if (!slot) return fail(Reason::BadB64, value_position);
+      auto read = b64_decode(value, PHC_MAX_PARAMETER_VALUE_LENGTH);
+      if (!read) return fail(Reason::BadB64, value_position);
+      slot = std::move(*read);
       return {};
     };
     if (name == "m") return decimal(phc.memory_kib);
