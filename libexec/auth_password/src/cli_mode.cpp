@@ -14,7 +14,6 @@
 #include "common/quote.hpp"
 #include "common/signal_sets.hpp"
 #include "common/unique_fd.hpp"
-#include "held_signals.hpp"
 #include "password_backend/change_lock.hpp"
 #include "password_backend/operations.hpp"
 #include "prompt/password_prompt.hpp"
@@ -44,11 +43,11 @@ constexpr std::string_view RUN_AGAIN = "Run the same change again to complete it
 // pending, and the backend then waits for the daemon only so much longer.
 // Nobody reads it, so the signal stays pending and goes with the process.
 std::expected<int, common::AnyError> hold_termination_signals() {
-  const HeldSignals signals = signals_to_hold();
+  const common::WritePhaseSignals signals = common::write_phase_signals();
   // Kept, like the block, until the process exits. Made first, so that a
   // failure leaves the signals as they were and nothing written.
   static common::UniqueFd stop_requests;
-  stop_requests.reset(::signalfd(-1, &signals.ending, SFD_CLOEXEC | SFD_NONBLOCK));
+  stop_requests.reset(::signalfd(-1, &signals.stop_requests, SFD_CLOEXEC | SFD_NONBLOCK));
   if (!stop_requests.valid()) return std::unexpected(common::IoError::last_os_error());
   if (common::block_signals_by_kernel(signals.held) != 0)
     common::invariant_broken("the write phase cannot hold its signals");
