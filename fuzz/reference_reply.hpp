@@ -1,7 +1,7 @@
 #pragma once
 
 // A second, independent reading of reply bodies, written from the reply
-// rules alone and small enough to check by eye: a recursive-descent JSON
+// rules alone, apart from the client's reader: a recursive-descent JSON
 // reader that keeps object members as given (repeats included), and the
 // Response, Secret and Error rules on top of it. Only the flags text and the
 // table of error names are the client's own, since they are not JSON.

@@ -1,140 +1,32 @@
 // Who the client believes is the account daemon: one running as root or as
 // the client itself; on a socket file also one of another user, where only
 // that user could have put the file.
-#include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
-#include <cerrno>
-#include <cstring>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
+#include <vector>
 
-#include "common/unique_fd.hpp"
-#include "frame.hpp"
+#include "daemon_as_user.hpp"
 #include "pty_session.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/secrets.hpp"
 #include "temp_directory.hpp"
-#include "unix_socket.hpp"
 
 namespace {
 
+using test_support::DaemonAsUser;
 using test_support::PtyOptions;
 using test_support::PtySession;
 
 constexpr uid_t STRANGER = 65534;
 const common::Uuid USER = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
 const std::string UNTRUSTED = "account service endpoint is held by an untrusted user";
-
-// A daemon in a child process that listens as `uid`, answers every frame with
-// a bare success and, when stopped, tells how many bytes it received in all.
-class StandInDaemon {
- public:
-  StandInDaemon(const std::string& uri, uid_t uid) {
-    std::array<int, 2> report{};
-    std::array<int, 2> stop{};
-    if (::pipe2(report.data(), O_CLOEXEC) != 0 || ::pipe2(stop.data(), O_CLOEXEC) != 0) std::abort();
-    pid_ = ::fork();
-    if (pid_ < 0) std::abort();
-    if (pid_ == 0) {
-      ::close(report[0]);
-      ::close(stop[1]);
-      serve(uri, uid, report[1], stop[0]);
-    }
-    ::close(report[1]);
-    ::close(stop[0]);
-    report_.reset(report[0]);
-    stop_.reset(stop[1]);
-    char status = 0;
-    if (::read(report_.get(), &status, 1) != 1) status = '?';
-    if (status == 'D') problem_ = "cannot run a stand-in daemon as uid " + std::to_string(uid) + " (needs root)";
-    if (status == 'B') problem_ = "cannot listen on " + uri;
-    listening_ = status == 'L';
-  }
-  StandInDaemon(const StandInDaemon&) = delete;
-  StandInDaemon& operator=(const StandInDaemon&) = delete;
-  ~StandInDaemon() { (void)finish(); }
-
-  [[nodiscard]] bool listening() const { return listening_; }
-  [[nodiscard]] const std::string& problem() const { return problem_; }
-
-  // Stops the child; every byte any client sent it.
-  std::size_t finish() {
-    if (pid_ <= 0) return received_;
-    stop_.reset();
-    std::uint64_t count = 0;
-    if (::read(report_.get(), &count, sizeof count) == sizeof count) received_ = count;
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-    return received_;
-  }
-
- private:
-  [[noreturn]] static void serve(const std::string& uri, uid_t uid, int report, int stop) {
-    const auto say = [report](char status) { (void)!::write(report, &status, 1); };
-    // The kernel records the listener's credentials at listen(), so the uid
-    // is dropped before the socket is even made.
-    if (uid != ::geteuid() &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0 || ::geteuid() != uid)) {
-      say('D');
-      ::_exit(0);
-    }
-    const auto endpoint = tavrin_account::parse_endpoint_uri(uri);
-    if (!endpoint) std::abort();
-    const common::UniqueFd listener = test_support::listening_socket(*endpoint, 8);
-    if (!listener.valid()) {
-      say('B');
-      ::_exit(0);
-    }
-    say('L');
-    std::uint64_t received = 0;
-    common::UniqueFd client;
-    std::string pending;
-    const std::string reply = R"({"success":true,"value":null})";
-    const std::string framed = test_support::frame_of(reply);
-    while (true) {
-      std::array<pollfd, 2> polled{{{stop, POLLIN, 0}, {client.valid() ? client.get() : listener.get(), POLLIN, 0}}};
-      if (::poll(polled.data(), polled.size(), 20'000) <= 0 || polled[0].revents != 0) break;
-      if (!client.valid()) {
-        client.reset(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-        pending.clear();
-        continue;
-      }
-      std::array<char, 4096> chunk{};
-      const ssize_t n = ::recv(client.get(), chunk.data(), chunk.size(), 0);
-      if (n <= 0) {
-        client.reset();
-        continue;
-      }
-      received += static_cast<std::uint64_t>(n);
-      pending.append(chunk.data(), static_cast<std::size_t>(n));
-      while (pending.size() >= 4) {
-        const std::size_t length =
-            4 + tavrin_account::decode_frame_length(reinterpret_cast<const std::uint8_t*>(pending.data()));
-        if (pending.size() < length) break;
-        pending.erase(0, length);
-        (void)::send(client.get(), framed.data(), framed.size(), MSG_NOSIGNAL);
-      }
-    }
-    (void)!::write(report, &received, sizeof received);
-    ::_exit(0);
-  }
-
-  pid_t pid_ = -1;
-  common::UniqueFd report_;
-  common::UniqueFd stop_;
-  bool listening_ = false;
-  std::string problem_;
-  std::size_t received_ = 0;
-};
 
 std::string fresh_abstract_uri() {
   static int serial = 0;
@@ -213,7 +105,7 @@ TEST(EndpointTrust, ClientTalksOnlyToRootItselfOrTheOwnerOfASocketFileNobodyElse
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    StandInDaemon daemon(c.listen_uri.empty() ? c.uri : c.listen_uri, c.daemon_uid);
+    DaemonAsUser daemon(c.listen_uri.empty() ? c.uri : c.listen_uri, c.daemon_uid);
     if (!daemon.listening()) GTEST_SKIP() << daemon.problem();
     {
       auto connection = tavrin_account::connect_to_endpoint(c.uri);
@@ -258,7 +150,7 @@ TEST(EndpointTrust, AStrangerOnTheDefaultAnAbstractOrASquattedEndpointGetsNoPass
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.verb);
-    StandInDaemon daemon(c.uri.value_or(std::string(tavrin_account::DEFAULT_ACCOUNT_IPC_URI)), STRANGER);
+    DaemonAsUser daemon(c.uri.value_or(std::string(tavrin_account::DEFAULT_ACCOUNT_IPC_URI)), STRANGER);
     // The default name may be taken by a daemon of this machine: that row
     // alone is left out, not the ones after it.
     if (!daemon.listening()) {

@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
-#include <cstdint>
 #include <cstdlib>
 
 #include "common/invariant.hpp"
@@ -15,29 +14,15 @@
 namespace prompt::detail {
 namespace {
 
-// A signal whose default action ends or stops the process may come from
-// outside at any moment: the terminal is put back, the default action takes
-// effect, and a process that lives on hides the input again. Job control
-// stops with any of the three stopping signals (a person at a shell, or
-// another process with kill), not only with ^Z. A fault, or abort(), means the
-// process cannot go on: the terminal is put back and the signal is raised
-// again with its default action. The real-time signals end the process too;
-// the library's own (below SIGRTMIN), which its sigaction() and sigprocmask()
-// refuse, are taken and masked with the system calls themselves: the process
-// has a single thread at the prompt, so the library has no use for them.
-using common::ENDING_SIGNALS;
-using common::FAULT_SIGNALS;
-using common::LIBRARY_SIGNALS;
-using common::STOPPING_SIGNALS;
-
-// Those the library's sigaction() takes.
-template <class Each>
-void for_each_signal(const Each& each) {
-  for (const int signo : ENDING_SIGNALS) each(signo, false);
-  for (int signo = SIGRTMIN; signo <= SIGRTMAX; ++signo) each(signo, false);
-  for (const int signo : STOPPING_SIGNALS) each(signo, false);
-  for (const int signo : FAULT_SIGNALS) each(signo, true);
-}
+// While echo is off, every signal of common's table that still has its
+// default action is taken (see signal_sets.hpp for which and how): the
+// terminal is put back, the default action takes effect, and a process that
+// lives on hides the input again. A fault, or abort(), means the process
+// cannot go on: the terminal is put back and the signal is raised again with
+// its default action. The library's own signals, which its sigaction() and
+// sigprocmask() refuse, are taken and masked with the system calls
+// themselves: the process has a single thread at the prompt.
+using common::SignalKind;
 
 // The place of `signo` in the arrays by signal number.
 std::size_t slot(int signo) noexcept {
@@ -52,10 +37,9 @@ struct HandlerState {
   termios saved{};
   termios hidden{};
   Reprompt reprompt;
-  // By signal number.
+  // By signal number; the library's own signals in the kernel's form.
   std::array<struct sigaction, NSIG> previous{};
-  // The library's own signals, in the order of LIBRARY_SIGNALS.
-  std::array<common::KernelSigaction, LIBRARY_SIGNALS.size()> previous_by_kernel{};
+  std::array<common::KernelSigaction, NSIG> previous_by_kernel{};
   std::array<bool, NSIG> taken{};
 };
 // NOLINTBEGIN(cppcoreguidelines-avoid-non-const-global-variables): a signal
@@ -68,14 +52,6 @@ volatile sig_atomic_t g_echo_off = 0;
 // back.
 volatile sig_atomic_t g_hidden = 0;
 // NOLINTEND(cppcoreguidelines-avoid-non-const-global-variables)
-
-sigset_t signal_set() {
-  sigset_t set;
-  sigemptyset(&set);
-  for_each_signal([&set](int signo, bool /*fault*/) { sigaddset(&set, signo); });
-  for (const int signo : LIBRARY_SIGNALS) common::add_signal_bit(set, signo);
-  return set;
-}
 
 // Everything in the handlers is async-signal-safe: tcgetpgrp, getpgrp,
 // tcsetattr, write, sigaction, sigprocmask, raise, and the system calls
@@ -157,7 +133,7 @@ class BlockedSignals {
   // back exactly the mask there was.
   BlockedSignals() {
     sigemptyset(&before_);
-    const sigset_t set = signal_set();
+    const sigset_t set = common::handled_signal_set();
     if (common::mask_signals_by_kernel(SIG_BLOCK, &set, &before_) != 0) {
       common::invariant_broken("the prompt cannot block its signals");
     }
@@ -170,29 +146,10 @@ class BlockedSignals {
   sigset_t before_{};
 };
 
-void take_signals() {
-  struct sigaction ending {};
-  ending.sa_handler = restore_terminal_then_default;
-  // No SA_RESTART: the line reader retries interrupted reads itself.
-  ending.sa_mask = signal_set();
-  struct sigaction fault = ending;
-  fault.sa_handler = restore_terminal_then_die;
-  // An alternate stack, if the program set one up, still works when the
-  // fault is a stack overflow.
-  fault.sa_flags = static_cast<int>(SA_RESETHAND | SA_ONSTACK);
-  for_each_signal([&](int signo, bool is_fault) {
-    struct sigaction& previous = g_state.previous[slot(signo)];
-    if (::sigaction(signo, nullptr, &previous) != 0) common::invariant_broken("a signal's disposition cannot be read");
-    const bool is_default = (previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler == SIG_DFL;
-    g_state.taken[slot(signo)] = is_default;
-    if (is_default && ::sigaction(signo, is_fault ? &fault : &ending, nullptr) != 0) {
-      common::invariant_broken("the prompt cannot handle a signal");
-    }
-  });
-
-  // The kernel's form of `ending`, with the restorer the library sets for a
-  // handler: set on a signal through the library, read back from the kernel,
-  // and that signal's disposition put back. It is blocked all the while.
+// The kernel's form of `ending`, with the restorer the library sets for a
+// handler: set on a signal through the library, read back from the kernel,
+// and that signal's disposition put back. It is blocked all the while.
+common::KernelSigaction kernel_form_of(const struct sigaction& ending) {
   common::KernelSigaction ours{};
   struct sigaction before {};
   if (::sigaction(SIGUSR1, &ending, &before) != 0) common::invariant_broken("the prompt cannot handle a signal");
@@ -200,31 +157,55 @@ void take_signals() {
   if (::sigaction(SIGUSR1, &before, nullptr) != 0 || read != 0) {
     common::invariant_broken("the prompt cannot read back its handler");
   }
-  for (std::size_t i = 0; i < LIBRARY_SIGNALS.size(); ++i) {
-    const int signo = LIBRARY_SIGNALS[i];
-    common::KernelSigaction& previous = g_state.previous_by_kernel[i];
-    if (common::kernel_sigaction(signo, nullptr, &previous) != 0) {
-      common::invariant_broken("a signal's disposition cannot be read");
+  return ours;
+}
+
+void take_signals() {
+  struct sigaction ending {};
+  ending.sa_handler = restore_terminal_then_default;
+  // No SA_RESTART: the line reader retries interrupted reads itself.
+  ending.sa_mask = common::handled_signal_set();
+  struct sigaction fault = ending;
+  fault.sa_handler = restore_terminal_then_die;
+  // An alternate stack, if the program set one up, still works when the
+  // fault is a stack overflow.
+  fault.sa_flags = static_cast<int>(SA_RESETHAND | SA_ONSTACK);
+  const common::KernelSigaction ending_by_kernel = kernel_form_of(ending);
+
+  common::for_each_handled_signal([&](int signo, SignalKind kind) {
+    const std::size_t at = slot(signo);
+    if (kind == SignalKind::Library) {
+      common::KernelSigaction& previous = g_state.previous_by_kernel[at];
+      if (common::kernel_sigaction(signo, nullptr, &previous) != 0) {
+        common::invariant_broken("a signal's disposition cannot be read");
+      }
+      g_state.taken[at] = common::is_default_action(previous);
+      if (g_state.taken[at] && common::kernel_sigaction(signo, &ending_by_kernel, nullptr) != 0) {
+        common::invariant_broken("the prompt cannot handle a signal");
+      }
+      return;
     }
-    const bool is_default = previous.handler == reinterpret_cast<std::uintptr_t>(SIG_DFL);  // NOLINT: a cast constant
-    g_state.taken[slot(signo)] = is_default;
-    if (is_default && common::kernel_sigaction(signo, &ours, nullptr) != 0) {
+    struct sigaction& previous = g_state.previous[at];
+    if (::sigaction(signo, nullptr, &previous) != 0) common::invariant_broken("a signal's disposition cannot be read");
+    g_state.taken[at] = common::is_default_action(previous);
+    if (g_state.taken[at] && ::sigaction(signo, kind == SignalKind::Fault ? &fault : &ending, nullptr) != 0) {
       common::invariant_broken("the prompt cannot handle a signal");
     }
-  }
+  });
 }
 
 void give_signals_back() {
-  for_each_signal([](int signo, bool /*fault*/) {
+  common::for_each_handled_signal([](int signo, SignalKind kind) {
     const std::size_t at = slot(signo);
-    if (g_state.taken[at]) (void)::sigaction(signo, &g_state.previous[at], nullptr);
+    if (g_state.taken[at]) {
+      if (kind == SignalKind::Library) {
+        (void)common::kernel_sigaction(signo, &g_state.previous_by_kernel[at], nullptr);
+      } else {
+        (void)::sigaction(signo, &g_state.previous[at], nullptr);
+      }
+    }
     g_state.taken[at] = false;
   });
-  for (std::size_t i = 0; i < LIBRARY_SIGNALS.size(); ++i) {
-    const std::size_t at = slot(LIBRARY_SIGNALS[i]);
-    if (g_state.taken[at]) (void)common::kernel_sigaction(LIBRARY_SIGNALS[i], &g_state.previous_by_kernel[i], nullptr);
-    g_state.taken[at] = false;
-  }
 }
 
 }  // namespace

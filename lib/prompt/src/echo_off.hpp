@@ -13,15 +13,14 @@ namespace prompt::detail {
 //
 // A person whose program is interrupted, killed, suspended or crashes at the
 // prompt must not be left at a terminal that hides what they type, so while
-// echo is off every signal whose default action ends or stops the process
-// (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU, SIGALRM,
-// SIGUSR1, SIGUSR2 and the rest, and every real-time signal, the two the C
-// library keeps below SIGRTMIN included) puts the
-// saved settings back before taking its default effect; a stopped process
-// that is continued in the foreground switches echo off again and writes the
-// reprompt. Faults and abort() (SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL,
-// SIGTRAP) put the settings back and are raised again with their default
-// action. A signal that the process ignores or catches itself is left to it.
+// echo is off every signal of the set in common/signal_sets.hpp whose
+// default action ends or stops the process (^C, ^Z and SIGTERM among them,
+// every real-time signal, the two the C library keeps below SIGRTMIN
+// included) puts the saved settings back before taking its default effect;
+// a stopped process that is continued in the foreground switches echo off
+// again and writes the reprompt. Faults and abort() put the settings back and
+// are raised again with their default action. A signal that the process
+// ignores or catches itself is left to it.
 // The terminal is never changed from the background, where it belongs to the
 // shell: a read there stops the process (SIGTTIN) until it is brought back.
 // Signal dispositions are process-wide, so only one EchoOff may be active at

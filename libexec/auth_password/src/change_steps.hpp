@@ -7,8 +7,7 @@
 
 namespace auth_password {
 
-// The steps around a change that both front ends take alike; they are
-// defined with the terminal front end, where they began.
+// The steps around a change that both front ends take alike.
 
 // The backend's hook before the first write: from then on the signals that
 // would end or stop the process are held until it exits, and the descriptor

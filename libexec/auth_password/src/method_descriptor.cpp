@@ -5,7 +5,7 @@
 namespace auth_password {
 
 MethodInfo MethodDescriptor::info() const {
-  MethodInfo info{.name = std::string(name_), .provides_master_key = provides_master_key_, .modes = {}};
+  MethodInfo info{.name = name_, .provides_master_key = provides_master_key_, .modes = {}};
   info.modes.reserve(modes_.size());
   for (const auto& mode : modes_) info.modes.push_back(ModeInfo{std::string(mode->name())});
   return info;

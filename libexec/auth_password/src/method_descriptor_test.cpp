@@ -37,6 +37,15 @@ TEST(MethodDescriptor, ReportsModesInRegistrationOrder) {
             R"(","provides_master_key":false,"modes":[]})");
 }
 
+TEST(MethodDescriptor, KeepsItsNameAfterTheTextItWasMadeFromIsGone) {
+  auto descriptor = [] {
+    std::string name(40, 'p');  // longer than a string keeps inline
+    return MethodDescriptor(name, true).with_mode(ApiMode{});
+  }();
+  std::string other(40, 'x');  // likely to take the freed place
+  EXPECT_EQ(descriptor.info().name, std::string(40, 'p'));
+}
+
 TEST(MethodDescriptor, WithoutModesEveryOperationFindsNoMode) {
   const std::string uuid = "user_uuid=67e55044-10b1-426f-9247-bb680e5fe0c8";
   for (const std::string_view command : {"Authenticate", "Update"}) {

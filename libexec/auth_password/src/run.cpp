@@ -54,14 +54,6 @@ Outcome run(MethodDescriptor descriptor, std::span<const std::string_view> words
                     *command);
 }
 
-std::string Failure::report() const {
-  return std::visit(common::Overloaded{
-                        [](const common::AnyError& error) { return "Error: " + error.debug() + "\n"; },
-                        [](const Refusal& refusal) { return refusal.message; },
-                    },
-                    content_);
-}
-
 int report(const Outcome& outcome) {
   if (outcome) return 0;
   // If standard error is gone the message is lost; the status still says

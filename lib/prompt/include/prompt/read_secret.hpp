@@ -23,10 +23,11 @@ struct Reprompt {
 // over the read's outcome. The line must be UTF-8; its trailing CR and LF
 // bytes are removed, nothing else.
 //
-// While echo is off, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGTTIN and
-// SIGTTOU first put the settings back and then take their default effect;
-// after a stop, once the process is continued in the foreground, echo goes
-// off again, `reprompt` is written and reading goes on.
+// While echo is off, every signal of the set in common/signal_sets.hpp that
+// still has its default action (those that end or stop the process, the
+// real-time ones and the faults) first puts the settings back and then takes
+// its default effect; after a stop, once the process is continued in the
+// foreground, echo goes off again, `reprompt` is written and reading goes on.
 [[nodiscard]] std::expected<common::SecretBytes, common::IoError> read_secret(Reprompt reprompt = {});
 
 }  // namespace prompt

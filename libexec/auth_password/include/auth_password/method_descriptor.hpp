@@ -26,8 +26,8 @@ struct MethodInfo {
 // modes in registration order. Built once, then consumed by run().
 class MethodDescriptor {
  public:
-  MethodDescriptor(std::string_view name, bool provides_master_key)
-      : name_(name), provides_master_key_(provides_master_key) {}
+  MethodDescriptor(std::string name, bool provides_master_key)
+      : name_(std::move(name)), provides_master_key_(provides_master_key) {}
 
   MethodDescriptor(const MethodDescriptor&) = delete;
   MethodDescriptor& operator=(const MethodDescriptor&) = delete;
@@ -48,7 +48,7 @@ class MethodDescriptor {
   [[nodiscard]] Mode* find_mode(std::string_view name) const;
 
  private:
-  std::string_view name_;
+  std::string name_;
   bool provides_master_key_;
   std::vector<std::unique_ptr<Mode>> modes_;
 };
