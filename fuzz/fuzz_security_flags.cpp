@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "tavrin_account/secrets.hpp"
+#include "tavrin_account/security_flags.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -19,6 +19,7 @@
 
 #include "tavrin_account/error.hpp"
 #include "tavrin_account/secrets.hpp"
+#include "tavrin_account/security_flags.hpp"
 
 namespace reference {
 

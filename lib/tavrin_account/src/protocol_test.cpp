@@ -39,7 +39,7 @@ TEST(Protocol, RequestsAreCompactSortedAndEscaped) {
   std::vector<std::uint8_t> out;
   const auto refused = write_request(out, "M", json("\xff"));
   ASSERT_FALSE(refused.has_value());
-  EXPECT_NE(refused.error().find("UTF-8"), std::string::npos) << refused.error();
+  EXPECT_NE(refused.error().text.find("UTF-8"), std::string::npos) << refused.error().text;
   EXPECT_TRUE(out.empty());
 }
 

@@ -22,7 +22,8 @@ namespace tavrin_account::reply {
                                                           const nlohmann::json& params);
 
 // Reads a reply body. On a success reply `result` has read the value, and the
-// caller asks it what it found; a failure reply gives the daemon's error.
+// caller asks it what it found (a value it refused is a `Communication`
+// error); a failure reply gives the daemon's error.
 [[nodiscard]] std::expected<void, Error> read_reply(std::span<const std::uint8_t> body,
                                                     strict_json::ValueReader& result);
 

@@ -16,60 +16,6 @@ using test_support::bytes_of;
 const common::Uuid USER = *common::parse_uuid("2f6c1d9e-4b7a-4c3e-8f21-9a0b5c7d3e10");
 constexpr std::string_view PASSWORD_NAME = "org.norvalex.os.account.auth.password/Password";
 
-TEST(SecurityFlags, TextFormsRoundTrip) {
-  struct Case {
-    std::string text;
-    std::uint32_t bits;
-    std::string formatted;
-  };
-  const std::vector<Case> cases = {
-      {"ENCRYPTED|WRITE_PROTECTED", 0x3, "ENCRYPTED | WRITE_PROTECTED"},
-      {"  WRITE_PROTECTED |\tENCRYPTED \n", 0x3, "ENCRYPTED | WRITE_PROTECTED"},
-      {"\xE3\x80\x80WRITE_PROTECTED\xC2\xA0|\xE2\x80\xA8"
-       "0x10",
-       0x12, "WRITE_PROTECTED | 0x10"},
-      {"WRITE_PROTECTED", 0x2, "WRITE_PROTECTED"},
-      {"", 0, ""},
-      {" \t ", 0, ""},
-      {"0x10", 0x10, "0x10"},
-      {"0x+0000000000ff", 0xff, "ENCRYPTED | WRITE_PROTECTED | 0xfc"},
-      {"0xFFFFFFFF", 0xffffffff, "ENCRYPTED | WRITE_PROTECTED | 0xfffffffc"},
-      {"0x1|ENCRYPTED", 0x1, "ENCRYPTED"},
-  };
-  for (const auto& c : cases) {
-    const auto parsed = parse_security_flags(c.text);
-    ASSERT_TRUE(parsed.has_value()) << c.text << ": " << parsed.error().display();
-    EXPECT_EQ(parsed->bits, c.bits) << c.text;
-    EXPECT_EQ(format_security_flags(*parsed), c.formatted);
-  }
-}
-
-TEST(SecurityFlags, BadTextsNameTheirFirstBadPiece) {
-  struct Case {
-    std::string text;
-    std::string display;
-  };
-  const std::vector<Case> cases = {
-      {"WRITE_PROTECTED|", "encountered empty flag"},
-      {"|WRITE_PROTECTED", "encountered empty flag"},
-      {"ENCRYPTED| |bogus", "encountered empty flag"},
-      {"write_protected", "unrecognized named flag `write_protected`"},
-      {"0X10", "unrecognized named flag `0X10`"},
-      {" ENCRYPTED | Foo Bar ", "unrecognized named flag `Foo Bar`"},
-      {"0x", "invalid hex flag ``"},
-      {"0x+", "invalid hex flag `+`"},
-      {"0x-1", "invalid hex flag `-1`"},
-      {"0x100000000", "invalid hex flag `100000000`"},
-      {"0x1g", "invalid hex flag `1g`"},
-      {"0x 1", "invalid hex flag ` 1`"},
-  };
-  for (const auto& c : cases) {
-    const auto parsed = parse_security_flags(c.text);
-    ASSERT_FALSE(parsed.has_value()) << c.text;
-    EXPECT_EQ(parsed.error().display(), c.display) << c.text;
-  }
-}
-
 TEST(SecretReplies, BothFormsDecodeAndBadFieldsAreNamed) {
   const std::string good_object =
       R"({"creation_time":-5,"data":[0,255],"expiration_time":9223372036854775807,"name":"n","security_flags":"ENCRYPTED","x":[{}]})";

@@ -1,8 +1,9 @@
+#include "tavrin_account/security_flags.hpp"
+
 #include <array>
 #include <charconv>
 
 #include "common/quote.hpp"
-#include "tavrin_account/secrets.hpp"
 
 namespace tavrin_account {
 namespace {

@@ -44,16 +44,16 @@ class TrackedIterator {
 
 // The library takes a NUL byte for the end of the input and skips a leading
 // byte-order mark; neither may stand in a reply.
-std::optional<std::string> foreign_byte(std::span<const std::uint8_t> body) {
+ReadResult refuse_foreign_bytes(std::span<const std::uint8_t> body) {
   constexpr std::array<std::uint8_t, 3> BYTE_ORDER_MARK = {0xEF, 0xBB, 0xBF};
   if (body.size() >= BYTE_ORDER_MARK.size() &&
       std::equal(BYTE_ORDER_MARK.begin(), BYTE_ORDER_MARK.end(), body.begin())) {
-    return "byte-order mark before the value" + text_location(body, 1);
+    return refuse("byte-order mark before the value" + text_location(body, 1));
   }
   if (const auto nul = std::find(body.begin(), body.end(), std::uint8_t{0}); nul != body.end()) {
-    return "NUL byte in the text" + text_location(body, static_cast<std::size_t>(nul - body.begin()) + 1);
+    return refuse("NUL byte in the text" + text_location(body, static_cast<std::size_t>(nul - body.begin()) + 1));
   }
-  return std::nullopt;
+  return {};
 }
 
 class MessageReader {
@@ -105,9 +105,9 @@ class MessageReader {
     number_ = true;
     return scalar(std::move(value));
   }
-  // After an event went to the second field's reader: its failure is the
+  // What the second field's reader made of an event: its refusal is the
   // message's.
-  bool forwarded() { return !second_.failed() || fail(second_.error()); }
+  bool forwarded(ReadResult read) { return read.has_value() || fail(std::move(read).error().text); }
   [[nodiscard]] std::string expected_struct() const { return "struct " + std::string(shape_.struct_name); }
   [[nodiscard]] std::string_view first_kind() const {
     return shape_.first_kind == MessageShape::FirstKind::Boolean ? "a boolean" : "a string";
@@ -148,10 +148,7 @@ class MessageReader {
 
 bool MessageReader::key(std::string& name) {
   number_ = false;
-  if (second_depth_ != 0) {
-    second_.key(name);
-    return forwarded();
-  }
+  if (second_depth_ != 0) return forwarded(second_.key(name));
   if (skip_depth_ != 0) return true;
   if (name == shape_.first_field) {
     if (seen_first_) return fail("duplicate field `" + name + "`");
@@ -175,17 +172,11 @@ bool MessageReader::store_first(json value) {
 
 bool MessageReader::scalar(json value) {
   if (depth_ == 0) return fail(invalid_type(value, expected_struct()));
-  if (second_depth_ != 0) {
-    second_.scalar(std::move(value));
-    return forwarded();
-  }
+  if (second_depth_ != 0) return forwarded(second_.scalar(std::move(value)));
   if (skip_depth_ != 0) return true;
   switch (field_of_next_value()) {
     case Field::First: return store_first(std::move(value));
-    case Field::Second:
-      seen_second_ = true;
-      second_.scalar(std::move(value));
-      return forwarded();
+    case Field::Second: seen_second_ = true; return forwarded(second_.scalar(std::move(value)));
     case Field::Extra: return fail("trailing characters");
     case Field::Skip:
     case Field::None: return true;
@@ -200,17 +191,11 @@ bool MessageReader::open(bool object) {
     root_ = object ? Root::Object : Root::Array;
     return true;
   }
-  if (second_depth_ != 0) {
-    second_.open(object);
-    return forwarded();
-  }
+  if (second_depth_ != 0) return forwarded(second_.open(object));
   if (skip_depth_ != 0) return true;
   switch (field_of_next_value()) {
     case Field::First: return fail(invalid_type(object ? json::object() : json::array(), first_kind()));
-    case Field::Second:
-      second_depth_ = depth_;
-      second_.open(object);
-      return forwarded();
+    case Field::Second: second_depth_ = depth_; return forwarded(second_.open(object));
     case Field::Extra: return fail("trailing characters");
     case Field::Skip:
     case Field::None: skip_depth_ = depth_; return true;
@@ -226,8 +211,7 @@ bool MessageReader::close() {
       second_depth_ = 0;
       seen_second_ = true;
     }
-    second_.close();
-    return forwarded();
+    return forwarded(second_.close());
   }
   if (skip_depth_ != 0) {
     if (closing == skip_depth_) skip_depth_ = 0;
@@ -262,19 +246,28 @@ std::string text_location(std::span<const std::uint8_t> body, std::size_t read) 
   return " at line " + std::to_string(line) + " column " + std::to_string(column);
 }
 
-void TreeReader::scalar(json value) { (void)place(std::move(value)); }
-
-void TreeReader::open(bool object) { open_.push_back(place(object ? json::object() : json::array())); }
-
-void TreeReader::key(std::string& name) {
-  if (repeated_ == RepeatedKeys::Refuse && open_.back()->get_ref<const json::object_t&>().contains(name)) {
-    fail("duplicate key `" + name + "`");
-    return;
-  }
-  pending_key_ = std::move(name);
+ReadResult TreeReader::scalar(json value) {
+  (void)place(std::move(value));
+  return {};
 }
 
-void TreeReader::close() { open_.pop_back(); }
+ReadResult TreeReader::open(bool object) {
+  open_.push_back(place(object ? json::object() : json::array()));
+  return {};
+}
+
+ReadResult TreeReader::key(std::string& name) {
+  if (repeated_ == RepeatedKeys::Refuse && open_.back()->get_ref<const json::object_t&>().contains(name)) {
+    return refuse("duplicate key `" + name + "`");
+  }
+  pending_key_ = std::move(name);
+  return {};
+}
+
+ReadResult TreeReader::close() {
+  open_.pop_back();
+  return {};
+}
 
 json* TreeReader::place(json value) {
   if (open_.empty()) {
@@ -309,72 +302,68 @@ void RecordReader::end_field() {
   field_.reset();
 }
 
-void RecordReader::scalar(json value) {
-  if (depth_ == 0) {
-    fail(invalid_type(value, "struct " + std::string(struct_name_)));
-    return;
-  }
+ReadResult RecordReader::scalar(json value) {
+  if (depth_ == 0) return refuse(invalid_type(value, "struct " + std::string(struct_name_)));
   if (depth_ == 1) begin_field();
-  if (!field_) return;
-  tree_.scalar(std::move(value));
+  if (!field_) return {};
+  if (auto read = tree_.scalar(std::move(value)); !read) return read;
   if (depth_ == 1) end_field();
+  return {};
 }
 
-void RecordReader::open(bool object) {
+ReadResult RecordReader::open(bool object) {
   if (depth_ == 0) {
     object_ = object;
     depth_ = 1;
-    return;
+    return {};
   }
   if (depth_ == 1) begin_field();
   ++depth_;
-  if (field_) tree_.open(object);
+  if (!field_) return {};
+  return tree_.open(object);
 }
 
-void RecordReader::key(std::string& name) {
+ReadResult RecordReader::key(std::string& name) {
   if (depth_ != 1) {
-    if (field_) tree_.key(name);
-    return;
+    if (!field_) return {};
+    return tree_.key(name);
   }
-  next_field_.reset();
+  std::optional<std::size_t> field;
   for (std::size_t i = 0; i < names_.size(); ++i) {
     if (name != names_[i]) continue;
-    if (fields_[i]) {
-      fail("duplicate field `" + name + "`");
-      return;
-    }
-    next_field_ = i;
+    if (fields_[i]) return refuse("duplicate field `" + name + "`");
+    field = i;
   }
+  next_field_ = field;
+  return {};
 }
 
-void RecordReader::close() {
+ReadResult RecordReader::close() {
   if (--depth_ != 0) {
-    if (!field_) return;
-    tree_.close();
+    if (!field_) return {};
+    if (auto read = tree_.close(); !read) return read;
     if (depth_ == 1) end_field();
-    return;
+    return {};
   }
   closed_ = true;
   const std::string expected = "struct " + std::string(struct_name_);
   if (!object_) {
     if (elements_ < names_.size()) {
-      fail("invalid length " + std::to_string(elements_) + ", expected " + expected + " with " +
-           std::to_string(names_.size()) + " elements");
-    } else if (elements_ > names_.size()) {
-      fail("invalid length " + std::to_string(elements_) + ", expected fewer elements in array");
+      return refuse("invalid length " + std::to_string(elements_) + ", expected " + expected + " with " +
+                    std::to_string(names_.size()) + " elements");
     }
-    return;
+    if (elements_ > names_.size()) {
+      return refuse("invalid length " + std::to_string(elements_) + ", expected fewer elements in array");
+    }
+    return {};
   }
   for (std::size_t i = 0; i < names_.size(); ++i) {
-    if (!fields_[i]) {
-      fail("missing field `" + std::string(names_[i]) + "`");
-      return;
-    }
+    if (!fields_[i]) return refuse("missing field `" + std::string(names_[i]) + "`");
   }
+  return {};
 }
 
-std::expected<std::vector<json>, std::string> RecordReader::take() {
-  if (failed()) return std::unexpected(error());
+std::vector<json> RecordReader::take() {
   if (!closed_) common::invariant_broken("a JSON record was taken before it closed");
   std::vector<json> fields;
   fields.reserve(fields_.size());
@@ -385,30 +374,34 @@ std::expected<std::vector<json>, std::string> RecordReader::take() {
   return fields;
 }
 
-void BothReaders::scalar(json value) {
-  if (!first_.failed()) first_.scalar(value);
-  if (!second_.failed()) second_.scalar(std::move(value));
+ReadResult BothReaders::scalar(json value) {
+  if (first_result_) first_result_ = first_.scalar(value);
+  if (second_result_) second_result_ = second_.scalar(std::move(value));
+  return {};
 }
 
-void BothReaders::open(bool object) {
-  if (!first_.failed()) first_.open(object);
-  if (!second_.failed()) second_.open(object);
+ReadResult BothReaders::open(bool object) {
+  if (first_result_) first_result_ = first_.open(object);
+  if (second_result_) second_result_ = second_.open(object);
+  return {};
 }
 
-void BothReaders::key(std::string& name) {
+ReadResult BothReaders::key(std::string& name) {
   std::string copy = name;
-  if (!first_.failed()) first_.key(copy);
-  if (!second_.failed()) second_.key(name);
+  if (first_result_) first_result_ = first_.key(copy);
+  if (second_result_) second_result_ = second_.key(name);
+  return {};
 }
 
-void BothReaders::close() {
-  if (!first_.failed()) first_.close();
-  if (!second_.failed()) second_.close();
+ReadResult BothReaders::close() {
+  if (first_result_) first_result_ = first_.close();
+  if (second_result_) second_result_ = second_.close();
+  return {};
 }
 
-std::expected<json, std::string> read_message(std::span<const std::uint8_t> body, const MessageShape& shape,
-                                              ValueReader& second) {
-  if (auto foreign = foreign_byte(body)) return std::unexpected(std::move(*foreign));
+std::expected<json, common::MessageError> read_message(std::span<const std::uint8_t> body, const MessageShape& shape,
+                                                       ValueReader& second) {
+  if (auto checked = refuse_foreign_bytes(body); !checked) return std::unexpected(std::move(checked).error());
   const char* begin = reinterpret_cast<const char*>(body.data());
   const char* end = begin + body.size();
   const char* furthest = begin;
@@ -416,10 +409,10 @@ std::expected<json, std::string> read_message(std::span<const std::uint8_t> body
   const bool parsed = json::sax_parse(TrackedIterator(begin, &furthest), TrackedIterator(end, &furthest), &reader,
                                       json::input_format_t::json, /*strict=*/true, /*ignore_comments=*/false);
   if (!parsed) {
-    if (reader.located()) return std::unexpected(reader.error());
+    if (reader.located()) return std::unexpected(common::MessageError(reader.error()));
     auto read = static_cast<std::size_t>(furthest - begin);
     if (reader.read_past_number() && read > 0 && (body[read - 1] < '0' || body[read - 1] > '9')) --read;
-    return std::unexpected(reader.error() + text_location(body, read));
+    return std::unexpected(common::MessageError(reader.error() + text_location(body, read)));
   }
   return reader.take_first();
 }

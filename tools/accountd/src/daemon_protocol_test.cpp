@@ -70,10 +70,10 @@ TEST(DaemonProtocol, RequestsAreReadStrictlyAndTheirParamsAsRecords) {
   };
   for (const auto& c : cases) {
     auto read = decode_request(bytes_of(c.body));
-    std::string error = read ? std::string() : read.error();
+    std::string error = read ? std::string() : read.error().text;
     if (read) {
       auto params = set_secret_params(read->params);
-      if (!params) error = params.error();
+      if (!params) error = params.error().text;
     }
     EXPECT_EQ(error, c.error) << c.body;
   }

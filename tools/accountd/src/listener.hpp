@@ -3,6 +3,7 @@
 #include <expected>
 #include <string>
 
+#include "common/message_error.hpp"
 #include "common/unique_fd.hpp"
 #include "tavrin_account/endpoint.hpp"
 
@@ -11,7 +12,8 @@ namespace accountd {
 // A listening socket; a socket file it created is removed when it is dropped.
 class Listener {
  public:
-  [[nodiscard]] static std::expected<Listener, std::string> open(const tavrin_account::EndpointAddress& endpoint);
+  [[nodiscard]] static std::expected<Listener, common::MessageError> open(
+      const tavrin_account::EndpointAddress& endpoint);
   // A socket made by someone else, a service manager for one: its file, if
   // any, is theirs to remove.
   [[nodiscard]] static Listener adopt(common::UniqueFd fd) { return {std::move(fd), std::string()}; }

@@ -29,7 +29,7 @@ TEST(Listener, BindsASocketFileInPlaceWhenTheTemporaryNameWouldNotFit) {
     const std::string path = directory + "/" + std::string(c.length - directory.size() - 1, 's');
     {
       auto listener = Listener::open({tavrin_account::EndpointAddress::Kind::Pathname, path});
-      ASSERT_TRUE(listener.has_value()) << c.what << ": " << listener.error();
+      ASSERT_TRUE(listener.has_value()) << c.what << ": " << listener.error().text;
       struct stat info {};
       ASSERT_EQ(::lstat(path.c_str(), &info), 0) << c.what;
       EXPECT_TRUE(S_ISSOCK(info.st_mode)) << c.what;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/fd_io.hpp"
+#include "common/message_error.hpp"
 #include "common/quote.hpp"
 #include "listener.hpp"
 #include "options.hpp"
@@ -36,7 +37,7 @@ int main(int argc, char** argv) {
   std::vector<std::string_view> args(argv + 1, argv + argc);
   auto options = accountd::parse_options(args);
   if (!options) {
-    log_line(options.error());
+    log_line(options.error().text);
     (void)common::write_all(STDERR_FILENO, "Try `accountd --help`.\n");
     return 1;
   }
@@ -58,7 +59,7 @@ int main(int argc, char** argv) {
   auto endpoint = tavrin_account::parse_endpoint_uri(options->endpoint);
   if (!endpoint) return fail("endpoint " + options->endpoint + ": " + endpoint.error().display());
   auto passed = accountd::passed_listener(*endpoint);
-  if (!passed) return fail(passed.error());
+  if (!passed) return fail(passed.error().text);
   // Everything that could let someone else plant or read a file is checked
   // before anything is opened or created.
   // The checked directories stay open until exit, and the files in them are
@@ -67,28 +68,28 @@ int main(int argc, char** argv) {
   std::optional<accountd::CheckedDirectory> socket_directory;
   if (!*passed && endpoint->kind == tavrin_account::EndpointAddress::Kind::Pathname) {
     auto safe = accountd::check_socket_directory(endpoint->bytes, self);
-    if (!safe) return fail(safe.error());
+    if (!safe) return fail(safe.error().text);
     socket_directory.emplace(std::move(*safe));
   }
   std::optional<accountd::CheckedDirectory> store_directory;
   if (const auto& store_path = options->store_path; store_path.has_value()) {
     auto safe = accountd::check_store_files(*store_path, self);
-    if (!safe) return fail(safe.error());
+    if (!safe) return fail(safe.error().text);
     store_directory.emplace(std::move(*safe));
   }
   auto store = store_directory ? accountd::SecretStore::open(store_directory->path_of_file())
                                : accountd::SecretStore::open_in_memory();
-  if (!store) return fail(store.error());
+  if (!store) return fail(store.error().text);
   std::optional<common::UniqueFd>& from_manager = *passed;
   const bool activated = from_manager.has_value();
-  std::expected<accountd::Listener, std::string> listener =
+  std::expected<accountd::Listener, common::MessageError> listener =
       activated
           ? accountd::Listener::adopt(std::move(*from_manager))
           : accountd::Listener::open(
                 socket_directory ? tavrin_account::EndpointAddress{tavrin_account::EndpointAddress::Kind::Pathname,
                                                                    socket_directory->path_of_file()}
                                  : *endpoint);
-  if (!listener) return fail(listener.error());
+  if (!listener) return fail(listener.error().text);
 
   log_line("listening on " + options->endpoint + (activated ? " (socket passed by the service manager)" : ""));
   accountd::notify_service_manager("READY=1");

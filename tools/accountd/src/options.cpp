@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <limits>
+#include <string>
+#include <utility>
 
 #include "server.hpp"
 #include "tavrin_account/endpoint.hpp"
@@ -45,26 +47,30 @@ std::string usage() {
 
 namespace {
 
+std::unexpected<common::MessageError> refuse(std::string text) {
+  return std::unexpected(common::MessageError(std::move(text)));
+}
+
 // Decimal digits only; (uid_t)-1 means "no user" to the kernel.
-std::optional<uid_t> parse_uid(std::string_view text) {
+std::expected<uid_t, common::MessageError> parse_uid(std::string_view text) {
   uid_t uid = 0;
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, uid);
   if (error != std::errc() || stop != end || uid == std::numeric_limits<uid_t>::max()) {
-    return std::nullopt;
+    return refuse("--allow-uid needs a user id, not `" + std::string(text) + "`");
   }
   return uid;
 }
 
 }  // namespace
 
-std::expected<Options, std::string> parse_options(std::span<const std::string_view> args) {
+std::expected<Options, common::MessageError> parse_options(std::span<const std::string_view> args) {
   Options options{.endpoint = std::string(tavrin_account::DEFAULT_ACCOUNT_IPC_URI)};
   bool memory = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
-    const auto value = [&]() -> std::expected<std::string, std::string> {
-      if (i + 1 >= args.size()) return std::unexpected("option " + std::string(arg) + " needs a value");
+    const auto value = [&]() -> std::expected<std::string, common::MessageError> {
+      if (i + 1 >= args.size()) return refuse("option " + std::string(arg) + " needs a value");
       return std::string(args[++i]);
     };
     if (arg == "--help" || arg == "-h") {
@@ -78,21 +84,21 @@ std::expected<Options, std::string> parse_options(std::span<const std::string_vi
     } else if (arg == "--store") {
       auto path = value();
       if (!path) return std::unexpected(path.error());
-      if (path->empty()) return std::unexpected("--store needs a non-empty path");
+      if (path->empty()) return refuse("--store needs a non-empty path");
       options.store_path = std::move(*path);
     } else if (arg == "--allow-uid") {
       auto text = value();
       if (!text) return std::unexpected(text.error());
       auto uid = parse_uid(*text);
-      if (!uid) return std::unexpected("--allow-uid needs a user id, not `" + *text + "`");
+      if (!uid) return std::unexpected(std::move(uid).error());
       options.allowed_uids.push_back(*uid);
     } else if (arg == "--memory") {
       memory = true;
     } else {
-      return std::unexpected("unknown argument `" + std::string(arg) + "`");
+      return refuse("unknown argument `" + std::string(arg) + "`");
     }
   }
-  if (memory == options.store_path.has_value()) return std::unexpected("give exactly one of --store PATH and --memory");
+  if (memory == options.store_path.has_value()) return refuse("give exactly one of --store PATH and --memory");
   return options;
 }
 

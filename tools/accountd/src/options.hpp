@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/message_error.hpp"
+
 namespace accountd {
 
 struct Options {
@@ -18,7 +20,7 @@ struct Options {
   bool help = false;
 };
 
-[[nodiscard]] std::expected<Options, std::string> parse_options(std::span<const std::string_view> args);
+[[nodiscard]] std::expected<Options, common::MessageError> parse_options(std::span<const std::string_view> args);
 [[nodiscard]] std::string usage();
 
 }  // namespace accountd

@@ -37,10 +37,10 @@ TEST(Options, CommandLinesAreReadOrRefused) {
     const auto options = parse_options(c.args);
     if (!c.error.empty()) {
       ASSERT_FALSE(options.has_value());
-      EXPECT_EQ(options.error(), c.error);
+      EXPECT_EQ(options.error().text, c.error);
       continue;
     }
-    ASSERT_TRUE(options.has_value()) << options.error();
+    ASSERT_TRUE(options.has_value()) << options.error().text;
     EXPECT_EQ(options->endpoint, c.endpoint);
     EXPECT_EQ(options->store_path, c.store);
     EXPECT_EQ(options->allowed_uids, c.allowed_uids);

@@ -5,6 +5,7 @@
 #include <expected>
 #include <string>
 
+#include "common/message_error.hpp"
 #include "common/unique_fd.hpp"
 
 namespace accountd {
@@ -27,13 +28,13 @@ struct CheckedDirectory {
 // Each refusal is one line naming the path and the reason; nothing is
 // created or changed either way. Every directory above it must be one only
 // root and `owner` could have laid (see common::walk_trusted_path).
-[[nodiscard]] std::expected<CheckedDirectory, std::string> check_socket_directory(const std::string& socket_path,
-                                                                                  uid_t owner);
+[[nodiscard]] std::expected<CheckedDirectory, common::MessageError> check_socket_directory(
+    const std::string& socket_path, uid_t owner);
 
 // The store, and any journal, write-ahead log or shared-memory file of it
 // already there, must be a regular file of `owner` that neither group nor
 // others may read or write, in a directory as check_socket_directory asks.
-[[nodiscard]] std::expected<CheckedDirectory, std::string> check_store_files(const std::string& store_path,
-                                                                             uid_t owner);
+[[nodiscard]] std::expected<CheckedDirectory, common::MessageError> check_store_files(const std::string& store_path,
+                                                                                      uid_t owner);
 
 }  // namespace accountd

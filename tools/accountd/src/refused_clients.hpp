@@ -30,18 +30,21 @@ class RefusedClients {
   // Beyond this many at once, a refused client is closed as it is accepted.
   static constexpr std::size_t MAX_REFUSED = 64;
 
-  explicit RefusedClients(LogLimiter& log);
+  RefusedClients();
+
+  // Whoever is refused or dropped gets a line in `log`, the ration that the
+  // daemon's other lines about strangers share.
 
   // Takes the connection, or closes it at once when every place is taken.
-  void add(common::UniqueFd fd, std::string peer, Clock::time_point now);
+  void add(common::UniqueFd fd, std::string peer, Clock::time_point now, LogLimiter& log);
   // One entry per client, in an order that serve() expects back unchanged.
   void poll_entries(std::vector<pollfd>& polled) const;
   // Each gives how many clients it closed.
-  std::size_t serve(std::span<const pollfd> polled, Clock::time_point now);
-  std::size_t close_expired(Clock::time_point now);
+  std::size_t serve(std::span<const pollfd> polled, Clock::time_point now, LogLimiter& log);
+  std::size_t close_expired(Clock::time_point now, LogLimiter& log);
   // Closes the client that came first, to give its descriptor to a
   // connection waiting behind the crowd; false when there is none.
-  bool close_oldest(Clock::time_point now);
+  bool close_oldest(Clock::time_point now, LogLimiter& log);
   [[nodiscard]] std::optional<Clock::time_point> next_deadline() const;
   [[nodiscard]] std::size_t size() const { return clients_.size(); }
 
@@ -55,9 +58,8 @@ class RefusedClients {
     bool closed = false;
   };
 
-  void receive(Refused& client, Clock::time_point now);
+  void receive(Refused& client, Clock::time_point now, LogLimiter& log);
 
-  LogLimiter& log_;
   std::list<Refused> clients_;         // in the order they came, so by deadline
   std::vector<std::uint8_t> refusal_;  // the reply frame, the same for all
   std::vector<std::uint8_t> discard_;  // what they send is read and dropped

@@ -24,8 +24,9 @@ constexpr const char* UPSERT =
     " ON CONFLICT (user, name) DO UPDATE SET data = excluded.data, security_flags = excluded.security_flags,"
     " creation_time = excluded.creation_time, expiration_time = excluded.expiration_time";
 
-std::string failure(sqlite3* db, std::string_view what) {
-  return std::string(what) + ": " + (db != nullptr ? sqlite3_errmsg(db) : "out of memory");
+std::unexpected<common::MessageError> failure(sqlite3* db, std::string_view what) {
+  return std::unexpected(
+      common::MessageError(std::string(what) + ": " + (db != nullptr ? sqlite3_errmsg(db) : "out of memory")));
 }
 
 // An empty blob must still be bound as a blob, not as NULL.
@@ -53,11 +54,13 @@ struct ResetOnExit {
 void SecretStore::DatabaseCloser::operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 void SecretStore::StatementFinalizer::operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
 
-std::expected<SecretStore, std::string> SecretStore::open(const std::string& path) { return open_with(path, true); }
+std::expected<SecretStore, common::MessageError> SecretStore::open(const std::string& path) {
+  return open_with(path, true);
+}
 
-std::expected<SecretStore, std::string> SecretStore::open_in_memory() { return open_with(":memory:", false); }
+std::expected<SecretStore, common::MessageError> SecretStore::open_in_memory() { return open_with(":memory:", false); }
 
-std::expected<SecretStore, std::string> SecretStore::open_with(const std::string& path, bool durable) {
+std::expected<SecretStore, common::MessageError> SecretStore::open_with(const std::string& path, bool durable) {
   SecretStore store;
   store.durable_ = durable;
   sqlite3* raw = nullptr;
@@ -68,7 +71,7 @@ std::expected<SecretStore, std::string> SecretStore::open_with(const std::string
   const int opened =
       sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   store.db_.reset(raw);
-  if (opened != SQLITE_OK) return std::unexpected(failure(raw, "cannot open the store " + path));
+  if (opened != SQLITE_OK) return failure(raw, "cannot open the store " + path);
   sqlite3_busy_timeout(raw, 5000);
   // WAL with full sync: a commit is on disk before it returns, and a torn
   // write is rolled back on the next open. Temporary tables stay in memory,
@@ -81,32 +84,32 @@ std::expected<SecretStore, std::string> SecretStore::open_with(const std::string
               : "";
   for (const char* sql : {setup, SCHEMA}) {
     if (sqlite3_exec(raw, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
-      return std::unexpected(failure(raw, "cannot prepare the store " + path));
+      return failure(raw, "cannot prepare the store " + path);
     }
   }
   sqlite3_stmt* statement = nullptr;
   if (sqlite3_prepare_v3(raw, SELECT, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
-    return std::unexpected(failure(raw, "cannot prepare a query"));
+    return failure(raw, "cannot prepare a query");
   }
   store.select_.reset(statement);
   if (sqlite3_prepare_v3(raw, UPSERT, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
-    return std::unexpected(failure(raw, "cannot prepare a query"));
+    return failure(raw, "cannot prepare a query");
   }
   store.upsert_.reset(statement);
   return store;
 }
 
-std::expected<std::optional<tavrin_account::Secret>, std::string> SecretStore::get(const common::Uuid& user,
-                                                                                   std::string_view name) {
+std::expected<std::optional<tavrin_account::Secret>, common::MessageError> SecretStore::get(const common::Uuid& user,
+                                                                                            std::string_view name) {
   sqlite3_stmt* statement = select_.get();
   const ResetOnExit reset{statement};
   if (bind_bytes(statement, 1, user.bytes.data(), user.bytes.size()) != SQLITE_OK ||
       bind_bytes(statement, 2, name.data(), name.size()) != SQLITE_OK) {
-    return std::unexpected(failure(db_.get(), "cannot read a secret"));
+    return failure(db_.get(), "cannot read a secret");
   }
   const int step = sqlite3_step(statement);
   if (step == SQLITE_DONE) return std::nullopt;
-  if (step != SQLITE_ROW) return std::unexpected(failure(db_.get(), "cannot read a secret"));
+  if (step != SQLITE_ROW) return failure(db_.get(), "cannot read a secret");
   const auto column_bytes = [&](int column) {
     const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, column));
     const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
@@ -122,7 +125,8 @@ std::expected<std::optional<tavrin_account::Secret>, std::string> SecretStore::g
   return secret;
 }
 
-std::expected<void, std::string> SecretStore::put(const common::Uuid& user, const tavrin_account::Secret& secret) {
+std::expected<void, common::MessageError> SecretStore::put(const common::Uuid& user,
+                                                           const tavrin_account::Secret& secret) {
   sqlite3_stmt* statement = upsert_.get();
   const ResetOnExit reset{statement};
   if (bind_bytes(statement, 1, user.bytes.data(), user.bytes.size()) != SQLITE_OK ||
@@ -131,9 +135,9 @@ std::expected<void, std::string> SecretStore::put(const common::Uuid& user, cons
       sqlite3_bind_int64(statement, 4, secret.security_flags.bits) != SQLITE_OK ||
       sqlite3_bind_int64(statement, 5, secret.creation_time) != SQLITE_OK ||
       sqlite3_bind_int64(statement, 6, secret.expiration_time) != SQLITE_OK) {
-    return std::unexpected(failure(db_.get(), "cannot write a secret"));
+    return failure(db_.get(), "cannot write a secret");
   }
-  if (sqlite3_step(statement) != SQLITE_DONE) return std::unexpected(failure(db_.get(), "cannot write a secret"));
+  if (sqlite3_step(statement) != SQLITE_DONE) return failure(db_.get(), "cannot write a secret");
   forget_replaced();
   return {};
 }

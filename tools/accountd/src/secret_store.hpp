@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/message_error.hpp"
 #include "common/uuid.hpp"
 #include "tavrin_account/secrets.hpp"
 
@@ -20,12 +21,13 @@ namespace accountd {
 // files.
 class SecretStore {
  public:
-  [[nodiscard]] static std::expected<SecretStore, std::string> open(const std::string& path);
-  [[nodiscard]] static std::expected<SecretStore, std::string> open_in_memory();
+  [[nodiscard]] static std::expected<SecretStore, common::MessageError> open(const std::string& path);
+  [[nodiscard]] static std::expected<SecretStore, common::MessageError> open_in_memory();
 
-  [[nodiscard]] std::expected<std::optional<tavrin_account::Secret>, std::string> get(const common::Uuid& user,
-                                                                                      std::string_view name);
-  [[nodiscard]] std::expected<void, std::string> put(const common::Uuid& user, const tavrin_account::Secret& secret);
+  [[nodiscard]] std::expected<std::optional<tavrin_account::Secret>, common::MessageError> get(const common::Uuid& user,
+                                                                                               std::string_view name);
+  [[nodiscard]] std::expected<void, common::MessageError> put(const common::Uuid& user,
+                                                              const tavrin_account::Secret& secret);
 
  private:
   struct DatabaseCloser {
@@ -37,7 +39,8 @@ class SecretStore {
   using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
   using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
-  [[nodiscard]] static std::expected<SecretStore, std::string> open_with(const std::string& path, bool durable);
+  [[nodiscard]] static std::expected<SecretStore, common::MessageError> open_with(const std::string& path,
+                                                                                  bool durable);
   void forget_replaced();
 
   // Declared after the database so that they are finalized before it closes.

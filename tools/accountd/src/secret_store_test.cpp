@@ -21,14 +21,14 @@ TEST(SecretStore, SecretsPersistReplaceAndStayApart) {
   const Secret empty{std::string("with\0zero", 9), {}, {0xffffffff}, INT64_MIN, -1};
   {
     auto store = SecretStore::open(path);
-    ASSERT_TRUE(store.has_value()) << store.error();
+    ASSERT_TRUE(store.has_value()) << store.error().text;
     EXPECT_EQ(store->get(ALICE, "n").value(), std::nullopt);
     ASSERT_TRUE(store->put(ALICE, first).has_value());
     ASSERT_TRUE(store->put(ALICE, empty).has_value());
     ASSERT_TRUE(store->put(BOB, Secret{"n", {9}, {}, 1, 2}).has_value());
   }
   auto store = SecretStore::open(path);
-  ASSERT_TRUE(store.has_value()) << store.error();
+  ASSERT_TRUE(store.has_value()) << store.error().text;
   EXPECT_EQ(store->get(ALICE, "n").value(), first);
   EXPECT_EQ(store->get(ALICE, std::string("with\0zero", 9)).value(), empty);
   EXPECT_EQ(store->get(ALICE, "with").value(), std::nullopt);
@@ -42,7 +42,7 @@ TEST(SecretStore, SecretsPersistReplaceAndStayApart) {
 TEST(SecretStore, UnusablePathsAreReported) {
   const auto store = SecretStore::open("/nonexistent-dir-for-test/secrets.db");
   ASSERT_FALSE(store.has_value());
-  EXPECT_NE(store.error().find("cannot open the store"), std::string::npos);
+  EXPECT_NE(store.error().text.find("cannot open the store"), std::string::npos);
 }
 
 }  // namespace

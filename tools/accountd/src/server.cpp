@@ -63,7 +63,6 @@ class Server {
       : store_(store),
         log_(std::move(log)),
         limited_log_(log_),
-        refused_(limited_log_),
         idle_timeout_(settings.idle_timeout),
         request_timeout_(settings.request_timeout),
         allowed_uids_(settings.allowed_uids) {
@@ -85,7 +84,7 @@ class Server {
         if (errno == EAGAIN || errno == EWOULDBLOCK) return;
         // Out of descriptors, a refused client gives its own up to whoever
         // waits behind the crowd.
-        if ((errno == EMFILE || errno == ENFILE) && refused_.close_oldest(now)) {
+        if ((errno == EMFILE || errno == ENFILE) && refused_.close_oldest(now, limited_log_)) {
           accept_failed(now, false);
           continue;
         }
@@ -95,7 +94,7 @@ class Server {
       const auto credentials = common::peer_credentials(fd.get());
       std::string peer = peer_text(credentials);
       if (!allowed(credentials)) {
-        refused_.add(std::move(fd), std::move(peer), now);
+        refused_.add(std::move(fd), std::move(peer), now, limited_log_);
         continue;
       }
       const uid_t uid = credentials->uid;
@@ -288,13 +287,13 @@ class Server {
         return;
       }
       if (polled[0].revents != 0) return;
-      std::size_t gone = refused_.serve(std::span(polled).subspan(first_refused), Clock::now());
+      std::size_t gone = refused_.serve(std::span(polled).subspan(first_refused), Clock::now(), limited_log_);
       if (polled[1].revents != 0) accept_all(listener);
       for (std::size_t i = 0; i < order.size(); ++i) serve_client(*order[i], polled[i + 2].revents);
       const auto now = Clock::now();
       close_idle();
       report_recovery(now);
-      gone += refused_.close_expired(now);
+      gone += refused_.close_expired(now, limited_log_);
       gone += remove_closed();
       limited_log_.flush(now);
       // A client that left gave back a descriptor: worth trying at once.

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/message_error.hpp"
 #include "common/unique_fd.hpp"
 #include "tavrin_account/endpoint.hpp"
 
@@ -14,7 +15,7 @@ namespace accountd {
 // it passed one. It must be one listening AF_UNIX stream socket bound to
 // `endpoint`, so that the unit and the command line cannot disagree about
 // where accountd serves. It comes back non-blocking and close-on-exec.
-[[nodiscard]] std::expected<std::optional<common::UniqueFd>, std::string> passed_listener(
+[[nodiscard]] std::expected<std::optional<common::UniqueFd>, common::MessageError> passed_listener(
     const tavrin_account::EndpointAddress& endpoint);
 
 // Tells the service manager how accountd stands ("READY=1", "STOPPING=1");

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/message_error.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/error.hpp"
 #include "tavrin_account/strict_json.hpp"
@@ -42,12 +43,14 @@ inline constexpr strict_json::MessageShape RESPONSE_SHAPE{
 // Replaces `out` with the compact message text {"<first field>":<first>,
 // "<second field>":<second>}, every object's members in bytewise key order.
 // Fails only for text that is not UTF-8, and then leaves `out` empty.
-[[nodiscard]] std::expected<void, std::string> write_message(std::vector<std::uint8_t>& out,
-                                                             const strict_json::MessageShape& shape,
-                                                             const nlohmann::json& first, const nlohmann::json& second);
+[[nodiscard]] std::expected<void, common::MessageError> write_message(std::vector<std::uint8_t>& out,
+                                                                      const strict_json::MessageShape& shape,
+                                                                      const nlohmann::json& first,
+                                                                      const nlohmann::json& second);
 
 // A request: "method" first, then "params".
-[[nodiscard]] std::expected<void, std::string> write_request(std::vector<std::uint8_t>& out, std::string_view method,
-                                                             const nlohmann::json& params);
+[[nodiscard]] std::expected<void, common::MessageError> write_request(std::vector<std::uint8_t>& out,
+                                                                      std::string_view method,
+                                                                      const nlohmann::json& params);
 
 }  // namespace tavrin_account

@@ -10,37 +10,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/message_error.hpp"
 #include "common/uuid.hpp"
 #include "tavrin_account/connection.hpp"
 #include "tavrin_account/error.hpp"
+#include "tavrin_account/security_flags.hpp"
 
 namespace tavrin_account {
-
-struct SecurityFlags {
-  std::uint32_t bits = 0;
-  static constexpr std::uint32_t ENCRYPTED = 0x1, WRITE_PROTECTED = 0x2;
-
-  [[nodiscard]] bool contains(std::uint32_t flags) const { return (bits & flags) == flags; }
-  void insert(std::uint32_t flags) { bits |= flags; }
-  void remove(std::uint32_t flags) { bits &= ~flags; }
-  [[nodiscard]] bool empty() const { return bits == 0; }
-  friend bool operator==(const SecurityFlags&, const SecurityFlags&) = default;
-};
-
-// Why a flags text was refused.
-struct SecurityFlagsError {
-  enum class Kind : std::uint8_t { EmptyFlag, InvalidHexFlag, InvalidNamedFlag };
-  Kind kind = Kind::EmptyFlag;
-  std::string piece;  // the text after "0x", or the unknown name
-
-  [[nodiscard]] std::string display() const;
-  [[nodiscard]] std::string debug() const;
-  friend bool operator==(const SecurityFlagsError&, const SecurityFlagsError&) = default;
-};
-
-// Named flags joined by " | ", then any unnamed bits as one hex number.
-[[nodiscard]] std::string format_security_flags(SecurityFlags flags);
-[[nodiscard]] std::expected<SecurityFlags, SecurityFlagsError> parse_security_flags(std::string_view text);
 
 struct Secret {
   std::string name;
@@ -76,7 +52,7 @@ inline constexpr std::string_view SET_SECRET_METHOD = "SetSecret";
 // its own type in declaration order.
 inline constexpr std::array<std::string_view, 5> SECRET_FIELDS = {"name", "data", "security_flags", "creation_time",
                                                                   "expiration_time"};
-[[nodiscard]] std::expected<Secret, std::string> secret_from_fields(std::span<const nlohmann::json> fields);
+[[nodiscard]] std::expected<Secret, common::MessageError> secret_from_fields(std::span<const nlohmann::json> fields);
 
 // What a GetSecret reply body says, read straight from the body: the secret,
 // the daemon's error, or `Communication` (`InvalidParams` for an unreadable

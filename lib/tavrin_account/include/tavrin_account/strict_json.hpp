@@ -21,14 +21,25 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/message_error.hpp"
+
 namespace tavrin_account::strict_json {
 
 // Arrays and objects may nest this deep minus one.
 inline constexpr std::size_t MAX_NESTING = 128;
 
+// What each event of a reader gives: nothing, or why the value is refused.
+using ReadResult = std::expected<void, common::MessageError>;
+
+// A decoding failure, as a reader or a field check gives it.
+[[nodiscard]] inline std::unexpected<common::MessageError> refuse(std::string text) {
+  return std::unexpected(common::MessageError(std::move(text)));
+}
+
 // Takes the events of exactly one JSON value, everything nested in it
-// included. A reader that fails keeps its message; whoever feeds it asks
-// failed() after each event and gives it no further events once it has.
+// included. An event that the reader refuses comes back as its error, and the
+// reader is given no further events: whoever feeds it stops there. An event
+// refused takes nothing from what it was handed.
 class ValueReader {
  public:
   ValueReader() = default;
@@ -37,23 +48,11 @@ class ValueReader {
   virtual ~ValueReader() = default;
 
   // null, boolean, number or string.
-  virtual void scalar(nlohmann::json value) = 0;
-  virtual void open(bool object) = 0;
-  virtual void key(std::string& name) = 0;
-  virtual void close() = 0;
-
-  [[nodiscard]] bool failed() const { return failed_; }
-  [[nodiscard]] const std::string& error() const { return error_; }
-
- protected:
-  void fail(std::string message) {
-    error_ = std::move(message);
-    failed_ = true;
-  }
-
- private:
-  std::string error_;
-  bool failed_ = false;
+  [[nodiscard]] virtual ReadResult scalar(nlohmann::json value) = 0;
+  [[nodiscard]] virtual ReadResult open(bool object) = 0;
+  // Takes the name only when it accepts it.
+  [[nodiscard]] virtual ReadResult key(std::string& name) = 0;
+  [[nodiscard]] virtual ReadResult close() = 0;
 };
 
 // Builds the value as a tree. A key given twice in one object either fails
@@ -63,10 +62,10 @@ class TreeReader final : public ValueReader {
   enum class RepeatedKeys : std::uint8_t { Refuse, KeepLast };
   explicit TreeReader(RepeatedKeys repeated = RepeatedKeys::KeepLast) : repeated_(repeated) {}
 
-  void scalar(nlohmann::json value) override;
-  void open(bool object) override;
-  void key(std::string& name) override;
-  void close() override;
+  [[nodiscard]] ReadResult scalar(nlohmann::json value) override;
+  [[nodiscard]] ReadResult open(bool object) override;
+  [[nodiscard]] ReadResult key(std::string& name) override;
+  [[nodiscard]] ReadResult close() override;
 
   // The value once its events are complete; the reader is then ready for
   // the next one.
@@ -91,13 +90,14 @@ class RecordReader final : public ValueReader {
  public:
   RecordReader(std::string_view struct_name, std::span<const std::string_view> fields);
 
-  void scalar(nlohmann::json value) override;
-  void open(bool object) override;
-  void key(std::string& name) override;
-  void close() override;
+  [[nodiscard]] ReadResult scalar(nlohmann::json value) override;
+  [[nodiscard]] ReadResult open(bool object) override;
+  [[nodiscard]] ReadResult key(std::string& name) override;
+  [[nodiscard]] ReadResult close() override;
 
-  // The fields in declaration order, once the record has closed.
-  [[nodiscard]] std::expected<std::vector<nlohmann::json>, std::string> take();
+  // The fields in declaration order, once the record has closed without a
+  // refusal.
+  [[nodiscard]] std::vector<nlohmann::json> take();
 
  private:
   void begin_field();
@@ -115,20 +115,27 @@ class RecordReader final : public ValueReader {
   TreeReader tree_;
 };
 
-// Hands every event to both readers, each until it fails. Never fails
-// itself: which reader's verdict counts is decided once the value is read.
+// Hands every event to both readers, each until it refuses one. Never
+// refuses an event itself: which reader's verdict counts is decided once the
+// value is read, from first_result() and second_result().
 class BothReaders final : public ValueReader {
  public:
   BothReaders(ValueReader& first, ValueReader& second) : first_(first), second_(second) {}
 
-  void scalar(nlohmann::json value) override;
-  void open(bool object) override;
-  void key(std::string& name) override;
-  void close() override;
+  [[nodiscard]] ReadResult scalar(nlohmann::json value) override;
+  [[nodiscard]] ReadResult open(bool object) override;
+  [[nodiscard]] ReadResult key(std::string& name) override;
+  [[nodiscard]] ReadResult close() override;
+
+  // Each reader's verdict on the events it was given.
+  [[nodiscard]] const ReadResult& first_result() const { return first_result_; }
+  [[nodiscard]] const ReadResult& second_result() const { return second_result_; }
 
  private:
   ValueReader& first_;
   ValueReader& second_;
+  ReadResult first_result_;
+  ReadResult second_result_;
 };
 
 // A message body that is a record of two fields: the first a boolean or a
@@ -149,8 +156,9 @@ struct MessageShape {
 // and carriage return around it, and gives the first field. A failure of
 // `second` fails the message. Every failure ends with the line and column
 // where it lies.
-[[nodiscard]] std::expected<nlohmann::json, std::string> read_message(std::span<const std::uint8_t> body,
-                                                                      const MessageShape& shape, ValueReader& second);
+[[nodiscard]] std::expected<nlohmann::json, common::MessageError> read_message(std::span<const std::uint8_t> body,
+                                                                               const MessageShape& shape,
+                                                                               ValueReader& second);
 
 // How a value that was not wanted is named in a failure: "integer `5`",
 // "string \"x\"", "map", ...
