@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!reply) {
     expect(!value.has_value() && !secret.has_value());
     for (const Error* error : {&value.error(), &secret.error()}) {
-      expect(error->kind() == Error::Kind::Communication && error->text().find(" line ") != std::string::npos);
+      expect(error->kind() == Error::Kind::Communication && error->text().contains(" line "));
     }
     return 0;
   }

@@ -23,6 +23,8 @@
 
 namespace reference {
 
+struct Member;
+
 struct Value {
   enum class Kind : std::uint8_t { Null, Boolean, Integer, Float, String, Array, Object };
   Kind kind = Kind::Null;
@@ -31,7 +33,12 @@ struct Value {
   bool negative = false;
   std::string text;  // String
   std::vector<Value> elements;
-  std::vector<std::pair<std::string, Value>> members;
+  std::vector<Member> members;  // as given, repeats included
+};
+
+struct Member {
+  std::string key;
+  Value value;
 };
 
 class Reader {
@@ -102,7 +109,7 @@ class Reader {
       space();
       auto member = value(depth + 1);
       if (!member) return std::nullopt;
-      v.members.emplace_back(std::move(*key), std::move(*member));
+      v.members.push_back(Member{.key = std::move(*key), .value = std::move(*member)});
       space();
     } while (eat(','));
     return eat('}') ? std::optional(std::move(v)) : std::nullopt;

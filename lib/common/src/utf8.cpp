@@ -20,7 +20,16 @@ std::expected<void, Utf8Error> check_utf8(std::span<const std::uint8_t> bytes) {
     if (used < 0) {
       // Tell an input that merely stops early from one that is broken.
       const std::uint8_t lead = bytes[at];
-      const std::size_t want = lead >= 0xF5 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 1;
+      std::size_t want = 1;
+      if (lead >= 0xF5) {
+        want = 1;
+      } else if (lead >= 0xF0) {
+        want = 4;
+      } else if (lead >= 0xE0) {
+        want = 3;
+      } else if (lead >= 0xC2) {
+        want = 2;
+      }
       std::size_t seen = 1;
       while (seen < want && at + seen < bytes.size() && (bytes[at + seen] & 0xC0) == 0x80) ++seen;
       const bool truncated = want > 1 && seen == bytes.size() - at && seen < want;

@@ -58,7 +58,7 @@ std::expected<Uuid, UuidParseError> parse_uuid(std::string_view text) {
     if (body[i] != '-' && hex_value(body[i]) < 0) return std::unexpected(char_error(text, offset + i));
   }
 
-  if (body.find('-') == std::string_view::npos) {
+  if (!body.contains('-')) {
     if (offset != 0 || body.size() != 32) {
       return std::unexpected(UuidParseError{.kind = UuidParseError::Kind::Length, .len = text.size()});
     }

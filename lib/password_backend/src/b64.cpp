@@ -19,7 +19,7 @@ std::string b64_encode(std::span<const std::uint8_t> bytes) {
 std::expected<std::vector<std::uint8_t>, B64Error> b64_decode(std::string_view text, std::size_t max_bytes) {
   common::ensure_sodium_ready();
   if (text.size() > b64_encoded_length(max_bytes)) return std::unexpected(B64Error::TooLong);
-  std::vector<std::uint8_t> bytes(text.size() * 3 / 4 + 1);
+  std::vector<std::uint8_t> bytes((text.size() * 3 / 4) + 1);
   std::size_t decoded = 0;
   const char* end = nullptr;
   // No characters are ignored, so anything outside the alphabet stops the

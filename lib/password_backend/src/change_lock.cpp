@@ -61,7 +61,7 @@ std::string lock_file_name(std::string_view endpoint_identity, const common::Uui
   if (crypto_generichash_final(&state, digest.data(), digest.size()) != 0) {
     common::invariant_broken("BLAKE2b refused to finish a digest");
   }
-  std::array<char, 2 * NAME_HASH_BYTES + 1> hex{};
+  std::array<char, (2 * NAME_HASH_BYTES) + 1> hex{};
   sodium_bin2hex(hex.data(), hex.size(), digest.data(), digest.size());
   return std::string(hex.data()) + ".lock";
 }

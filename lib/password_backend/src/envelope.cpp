@@ -50,7 +50,8 @@ std::expected<common::SecretBytes, common::AnyError> open_master_key(const commo
   if (separator == data.end() || separator == data.begin()) return failure("invalid master key format");
   const auto name = data.first(static_cast<std::size_t>(separator - data.begin()));
   if (!common::check_utf8(name)) return failure("invalid master key format");
-  if (!std::ranges::equal(name, ENVELOPE_CIPHER_NAME, [](std::uint8_t a, char b) { return a == std::uint8_t(b); })) {
+  if (!std::ranges::equal(name, ENVELOPE_CIPHER_NAME,
+                          [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); })) {
     return failure("unknown crypto algorithm");
   }
   return open_sealed(key, data.subspan(name.size() + 1));

@@ -53,7 +53,7 @@ class Parser {
       phc.version = *version;
       if (!next_field()) return phc;
     }
-    if (field_.find('=') != std::string_view::npos) {
+    if (field_.contains('=')) {
       if (auto read = read_parameters(phc); !read) return std::unexpected(read.error());
       if (!next_field()) return phc;
     }

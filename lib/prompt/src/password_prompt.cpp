@@ -56,7 +56,8 @@ class Dialogue {
   }
 
  private:
-  const Terminal& terminal_;
+  const Terminal& terminal_;  // NOLINT(cppcoreguidelines-avoid-const-or-ref-data-members): one dialogue, shorter-lived
+                              // than its terminal
   bool allow_empty_;
   std::size_t lines_ = 0;
 };

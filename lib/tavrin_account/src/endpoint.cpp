@@ -15,7 +15,8 @@ constexpr std::size_t FAMILY_SIZE = sizeof(sa_family_t);
 }  // namespace
 
 std::string resolve_endpoint_uri() {
-  const char* value = std::getenv(ACCOUNT_IPC_URI_VARIABLE.data());
+  const char* value =
+      std::getenv(ACCOUNT_IPC_URI_VARIABLE.data());  // NOLINT(bugprone-suspicious-stringview-data-usage): a literal
   if (value == nullptr || !common::is_utf8(value)) return std::string(DEFAULT_ACCOUNT_IPC_URI);
   return value;
 }
@@ -44,7 +45,7 @@ std::expected<SocketAddress, common::IoError> make_socket_address(const Endpoint
     result.length = static_cast<socklen_t>(FAMILY_SIZE + 1 + bytes.size());
     return result;
   }
-  if (bytes.find('\0') != std::string::npos) {
+  if (bytes.contains('\0')) {
     return std::unexpected(
         common::IoError::with_message(common::ErrorKind::InvalidInput, "paths must not contain interior null bytes"));
   }

@@ -30,7 +30,8 @@ class BufferStream final : public std::streambuf {
   }
 
  private:
-  std::vector<std::uint8_t>& out_;
+  std::vector<std::uint8_t>&
+      out_;  // NOLINT(cppcoreguidelines-avoid-const-or-ref-data-members): the buffer the stream writes into
 };
 
 }  // namespace

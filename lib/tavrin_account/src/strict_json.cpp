@@ -50,7 +50,7 @@ ReadResult refuse_foreign_bytes(std::span<const std::uint8_t> body) {
       std::equal(BYTE_ORDER_MARK.begin(), BYTE_ORDER_MARK.end(), body.begin())) {
     return refuse("byte-order mark before the value" + text_location(body, 1));
   }
-  if (const auto nul = std::find(body.begin(), body.end(), std::uint8_t{0}); nul != body.end()) {
+  if (const auto nul = std::ranges::find(body, std::uint8_t{0}); nul != body.end()) {
     return refuse("NUL byte in the text" + text_location(body, static_cast<std::size_t>(nul - body.begin()) + 1));
   }
   return {};
@@ -129,8 +129,9 @@ class MessageReader {
   bool store_first(json value);
 
   std::span<const std::uint8_t> body_;
-  const MessageShape& shape_;
-  ValueReader& second_;
+  // Both are the caller's, for the length of one read.
+  const MessageShape& shape_;  // NOLINT(cppcoreguidelines-avoid-const-or-ref-data-members)
+  ValueReader& second_;        // NOLINT(cppcoreguidelines-avoid-const-or-ref-data-members)
   json first_;
   std::string error_;
   bool located_ = false;

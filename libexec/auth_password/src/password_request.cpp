@@ -193,7 +193,14 @@ RequestReader::Step RequestReader::read_member() {
   if (!member) {
     std::string expected;
     for (std::size_t i = 0; i < members_.size(); ++i) {
-      expected += (i == 0 ? "`" : i + 1 == members_.size() ? " or `" : ", `") + std::string(members_[i]) + "`";
+      const bool last = i + 1 == members_.size();
+      const char* before = ", `";
+      if (i == 0) {
+        before = "`";
+      } else if (last) {
+        before = " or `";
+      }
+      expected += before + std::string(members_[i]) + "`";
     }
     return fault("unknown field, expected " + expected, key_at);
   }

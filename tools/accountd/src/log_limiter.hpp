@@ -46,7 +46,7 @@ class LogLimiter {
   };
 
   Sink sink_;
-  Clock::time_point window_start_{};
+  Clock::time_point window_start_;
   std::vector<User> users_;
   std::uint64_t left_out_of_others_ = 0;  // from users beyond USERS_PER_WINDOW
 };

@@ -54,8 +54,9 @@ std::unexpected<common::MessageError> refuse(std::string text) {
 // Decimal digits only; (uid_t)-1 means "no user" to the kernel.
 std::expected<uid_t, common::MessageError> parse_uid(std::string_view text) {
   uid_t uid = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, uid);
+  const char* begin = text.data();
+  const char* end = begin + text.size();
+  const auto [stop, error] = std::from_chars(begin, end, uid);
   if (error != std::errc() || stop != end || uid == std::numeric_limits<uid_t>::max()) {
     return refuse("--allow-uid needs a user id, not `" + std::string(text) + "`");
   }

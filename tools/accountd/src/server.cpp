@@ -346,7 +346,8 @@ class Server {
   }
 
  private:
-  SecretStore& store_;
+  SecretStore&
+      store_;  // NOLINT(cppcoreguidelines-avoid-const-or-ref-data-members): the caller's store outlives the server
   std::function<void(std::string_view)> log_;
   LogLimiter limited_log_;
   RefusedClients refused_;
@@ -356,9 +357,9 @@ class Server {
   std::vector<uid_t> allowed_uids_;
   std::list<Client> clients_;
   std::vector<std::uint8_t> reply_;
-  Clock::time_point accept_paused_until_{};
+  Clock::time_point accept_paused_until_;
   std::optional<Clock::time_point> accept_failure_reported_;
-  Clock::time_point accept_failed_last_{};
+  Clock::time_point accept_failed_last_;
   std::uint64_t accept_failures_ = 0;  // since the last line about them
 };
 

@@ -30,6 +30,6 @@ enum class B64Error : std::uint8_t {
                                                                             std::size_t max_bytes);
 
 // Characters needed to encode n bytes.
-[[nodiscard]] constexpr std::size_t b64_encoded_length(std::size_t n) { return (n * 4 + 2) / 3; }
+[[nodiscard]] constexpr std::size_t b64_encoded_length(std::size_t n) { return ((n * 4) + 2) / 3; }
 
 }  // namespace password_backend
