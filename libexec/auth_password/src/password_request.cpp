@@ -61,6 +61,7 @@ class RequestReader {
     while (!at_end() && is_blank(peek())) ++at_;
   }
   [[nodiscard]] std::string what_starts_here() const;
+  Step expect_value(std::uint8_t opening, std::string_view expected);
   Step expect(std::uint8_t wanted, std::string_view name);
   Step read_string(common::SecretBytes& into);
   Step read_escape(common::SecretBytes& into);
@@ -86,6 +87,16 @@ std::string RequestReader::what_starts_here() const {
   }
   if (peek() == '-' || (peek() >= '0' && peek() <= '9')) return "number";
   return {};
+}
+
+// A value must start here, and with `opening`; the fault names what starts
+// here instead.
+RequestReader::Step RequestReader::expect_value(std::uint8_t opening, std::string_view expected) {
+  if (at_end()) return fault("EOF while parsing a value", text_.size());
+  if (peek() == opening) return {};
+  const std::string kind = what_starts_here();
+  if (kind.empty()) return fault("expected value", at_);
+  return fault("invalid type: " + kind + ", expected " + std::string(expected), at_);
 }
 
 RequestReader::Step RequestReader::expect(std::uint8_t wanted, std::string_view name) {
@@ -207,12 +218,7 @@ RequestReader::Step RequestReader::read_member() {
   if (values_[*member]) return fault("duplicate field `" + std::string(members_[*member]) + "`", key_at);
   if (auto colon = expect(':', "`:`"); !colon) return colon;
   skip_blanks();
-  if (at_end()) return fault("EOF while parsing a value", text_.size());
-  if (peek() != '"') {
-    const std::string kind = what_starts_here();
-    if (kind.empty()) return fault("expected value", at_);
-    return fault("invalid type: " + kind + ", expected a string", at_);
-  }
+  if (auto value = expect_value('"', "a string"); !value) return value;
   common::SecretBytes value;
   if (auto read = read_string(value); !read) return read;
   values_[*member] = std::move(value);
@@ -222,12 +228,7 @@ RequestReader::Step RequestReader::read_member() {
 std::expected<std::vector<common::SecretBytes>, InputError> RequestReader::read() {
   if (auto valid = common::check_utf8(text_); !valid) return fault("invalid UTF-8", valid.error().valid_up_to);
   skip_blanks();
-  if (at_end()) return fault("EOF while parsing a value", text_.size());
-  if (peek() != '{') {
-    const std::string kind = what_starts_here();
-    if (kind.empty()) return fault("expected value", at_);
-    return fault("invalid type: " + kind + ", expected a JSON object", at_);
-  }
+  if (auto object = expect_value('{', "a JSON object"); !object) return std::unexpected(object.error());
   ++at_;
   skip_blanks();
   if (!at_end() && peek() == '}') {
